@@ -1,0 +1,145 @@
+// Internal records of librde, shared by its units.  Nothing here is part of
+// the public interface.
+#ifndef LIBRDE_BEJ_INTERNAL_H
+#define LIBRDE_BEJ_INTERNAL_H
+
+#include <librde/rde_bej.h>
+
+#include <cstddef>
+#include <cstdint>
+
+// A fatal check that stays in release builds: an internal invariant that no
+// input can break.  It names the condition, the function and the source.
+[[noreturn]] void rde_bej_assert_fail(const char *condition, const char *function);
+#define RDE_ASSERT(cond) \
+	((cond) ? static_cast<void>(0) : rde_bej_assert_fail(#cond, __func__))
+
+// Current log threshold (set by rde_bej_init); callers test it before
+// formatting trace text.
+unsigned rde_bej_log_threshold();
+inline bool rde_bej_tracing() { return rde_bej_log_threshold() <= RDE_BEJ_LOG_TRACE; }
+
+inline constexpr size_t DICTIONARY_HEADER_SIZE = 12;
+inline constexpr size_t DICTIONARY_ENTRY_SIZE = 10;
+inline constexpr uint8_t FORMAT_NULLABLE = 0x04;
+
+// One schema property node per dictionary entry; nodes live in the
+// dictionary's `properties` array and are never allocated one by one.
+struct rde_bej_property {
+	rde_bej_dictionary *dictionary;
+	const char *name;           // inside the dictionary's data copy, or nullptr
+	uint8_t format;             // data type in the high nibble, flags below
+	uint16_t sequence_number;
+	bool initialized;
+	rde_bej_property *parent;
+	rde_bej_property *children_source;  // shares that node's child list
+	rde_bej_property *children_first;
+	rde_bej_property *children_last;    // tail, for constant-time appends
+	rde_bej_property *stailq;           // next sibling
+
+	unsigned data_type() const { return format >> 4; }
+	bool nullable() const { return (format & FORMAT_NULLABLE) != 0; }
+	// First node of the effective child list.
+	const rde_bej_property *first_child() const
+	{
+		return children_source ? children_source->children_first : children_first;
+	}
+};
+
+// Byte view of one 10-byte dictionary entry inside the data copy.
+struct rde_bej_dictionary_entry;
+
+struct rde_bej_dictionary {
+	const char *name;      // the root entry's name, inside `data`
+	char *uri;             // owned copy, or nullptr
+	int32_t schema_type;
+	uint8_t *data;         // owned copy of the dictionary bytes
+	size_t size;
+	const uint8_t *header; // == data
+	const uint8_t *entries;  // data + 12
+	uint16_t entry_count;
+	rde_bej_property *root;
+	rde_bej_property *properties;  // entry_count nodes, one allocation
+	rde_bej_dictionary *next;      // older
+	rde_bej_dictionary *prev;      // newer
+};
+
+struct rde_bej_context {
+	rde_bej_dictionary *dictionaries;          // newest first
+	rde_bej_dictionary *annotation_dictionary;  // also in the list
+};
+
+struct rde_bej_real {
+	int64_t whole;
+	int64_t exponent;
+	uint64_t fraction;
+	uint64_t leading_zero_count;
+};
+
+// One value node, for builder trees and decoded trees alike.
+struct rde_bej_value {
+	const rde_bej_property *property;
+	rde_bej_value *parent;
+	union {
+		struct {
+			int64_t value;
+			uint8_t negative;
+		} integer;
+		uint64_t enum_option;
+		char *string;
+		rde_bej_real real;
+		uint8_t boolean;
+		struct {
+			uint8_t *data;
+			uint32_t length;
+		} bytestring;
+		uint32_t resource_link;
+	} payload;
+	const rde_bej_property *annotated_property;
+	uint32_t type;
+	uint8_t deferred_binding;
+	uint32_t value_size;
+	uint32_t child_count;  // number of nodes in `children`
+	rde_bej_value *children_first;
+	rde_bej_value *children_last;
+	rde_bej_value *next;
+};
+
+struct rde_bej_builder {
+	rde_bej_context *context;
+	rde_bej_dictionary *dictionary;
+	rde_bej_value *root;
+	rde_bej_value *current;
+	int status;
+};
+
+struct rde_bej_locator_resolved {
+	const rde_bej_property *property;
+	uint16_t index;
+};
+
+struct rde_bej_locator {
+	rde_bej_dictionary *dictionary;
+	rde_bej_locator_resolved *components;  // count entries, or nullptr
+	uint32_t count;
+	char *path;  // names joined with "/", or nullptr when a step is an item
+};
+
+// ---- dictionaries and property tree (bej.cpp) ----
+int find_dictionary(const rde_bej_context *context, const char *name, int32_t schema_type,
+		    rde_bej_dictionary **result);
+// Schema node of the child property `name` in the scope value (a set or an
+// array), or nullptr; stores the annotated property when asked to.
+const rde_bej_property *find_property_by_name(const rde_bej_context *context, const char *name,
+					      const rde_bej_value *scope,
+					      const rde_bej_property **annotated_property);
+
+// ---- value nodes (value.cpp) ----
+rde_bej_value *new_bej_value(rde_bej_value *parent);
+rde_bej_value *alloc_bej_value(rde_bej_value *parent, const rde_bej_property *property,
+			       const rde_bej_property *annotated_property);
+// Unlinks child from parent's children (keeping the tail and count right).
+void unlink_bej_value(rde_bej_value *parent, rde_bej_value *child);
+void trace_bej_value(const rde_bej_value *value, unsigned type, bool decoding);
+
+#endif  // LIBRDE_BEJ_INTERNAL_H

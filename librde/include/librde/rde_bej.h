@@ -1,0 +1,216 @@
+/*
+ * librde: encode and decode Redfish resources in BEJ (binary encoded JSON).
+ *
+ * Every operation that can fail returns 0 or a negated errno value
+ * (-EINVAL, -ENOMEM, -ENOENT, -EEXIST, -ERANGE, -EOPNOTSUPP) and logs its
+ * reason on standard error through rde_bej_log().  Operations that return an
+ * object return NULL on failure.  Every *_free() accepts NULL.
+ *
+ * The library is single-threaded: a context and everything made from it are
+ * used from one thread.
+ */
+#ifndef LIBRDE_RDE_BEJ_H
+#define LIBRDE_RDE_BEJ_H
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Log levels; LIBRDE_LOG_LEVEL names the threshold ("info" by default). */
+enum rde_bej_log_level {
+	RDE_BEJ_LOG_ALL = 0,
+	RDE_BEJ_LOG_TRACE = 1,
+	RDE_BEJ_LOG_DEBUG = 2,
+	RDE_BEJ_LOG_INFO = 3,
+	RDE_BEJ_LOG_WARNING = 4,
+	RDE_BEJ_LOG_ERROR = 5,
+	RDE_BEJ_LOG_QUIET = 6,
+};
+
+/* The 4-bit data type codes of BEJ format bytes; 11 to 13 are reserved. */
+enum rde_bej_data_type {
+	RDE_BEJ_DATA_TYPE_SET = 0,
+	RDE_BEJ_DATA_TYPE_ARRAY = 1,
+	RDE_BEJ_DATA_TYPE_NULL = 2,
+	RDE_BEJ_DATA_TYPE_INTEGER = 3,
+	RDE_BEJ_DATA_TYPE_ENUM = 4,
+	RDE_BEJ_DATA_TYPE_STRING = 5,
+	RDE_BEJ_DATA_TYPE_REAL = 6,
+	RDE_BEJ_DATA_TYPE_BOOLEAN = 7,
+	RDE_BEJ_DATA_TYPE_BYTESTRING = 8,
+	RDE_BEJ_DATA_TYPE_CHOICE = 9,
+	RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION = 10,
+	RDE_BEJ_DATA_TYPE_RESOURCE_LINK = 14,
+	RDE_BEJ_DATA_TYPE_RESOURCE_LINK_EXPANSION = 15,
+};
+
+/* The schema class under which the annotation dictionary is registered. */
+#define RDE_BEJ_SCHEMA_TYPE_ANNOTATION 2
+
+typedef struct rde_bej_context rde_bej_context;
+typedef struct rde_bej_dictionary rde_bej_dictionary;
+typedef struct rde_bej_builder rde_bej_builder;
+typedef struct rde_bej_value rde_bej_value;
+typedef struct rde_bej_locator rde_bej_locator;
+
+/* One step of a property path: a property name, or NULL and an array index. */
+typedef struct rde_bej_locator_component {
+	const char *name;
+	uint16_t index;
+} rde_bej_locator_component;
+
+/* ---- Logging and data types ------------------------------------------- */
+
+/* Sets the log threshold from LIBRDE_LOG_LEVEL ("info" when unset or unknown).
+ * Call once before any other operation; calling again starts over. */
+void rde_bej_init(void);
+
+/* Writes "librde[LEVEL]: message\n" to stderr when level >= the threshold.
+ * Levels above RDE_BEJ_LOG_QUIET are clamped to it. */
+void rde_bej_log(unsigned level, const char *format, ...)
+	__attribute__((format(printf, 2, 3)));
+
+/* Printable name of a data type code ("set", "integer", ...), or "unknown".
+ * The string is static and never freed. */
+const char *rde_bej_data_type_name(unsigned type);
+
+/* ---- Contexts and dictionaries ---------------------------------------- */
+
+/* Creates an empty context of dictionaries.
+ * Returns NULL when out of memory; free it with rde_bej_context_free(). */
+rde_bej_context *rde_bej_context_new(void);
+
+/* Frees the context and every dictionary registered in it.  Builders, trees
+ * and locators made from it must be freed first. */
+void rde_bej_context_free(rde_bej_context *context);
+
+/* Registers a dictionary (copied; the caller keeps its buffer) under a schema
+ * type, 2 for the annotation dictionary; uri may be NULL.  Returns a status. */
+int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_type,
+			   const char *uri, const void *data, size_t size);
+
+/* The newest registered dictionary, or NULL; the context owns it.
+ * rde_bej_dictionary_next() gives the next older one, or NULL. */
+rde_bej_dictionary *rde_bej_dictionary_first(const rde_bej_context *context);
+rde_bej_dictionary *rde_bej_dictionary_next(const rde_bej_dictionary *dictionary);
+
+/* The dictionary's name (its root entry's name), owned by the dictionary,
+ * and the schema type it was registered under. */
+const char *rde_bej_dictionary_get_name(const rde_bej_dictionary *dictionary);
+int32_t rde_bej_dictionary_get_schema_type(const rde_bej_dictionary *dictionary);
+
+/* ---- Locators --------------------------------------------------------- */
+
+/* Resolves a path of count components in the dictionary (name, schema_type).
+ * On 0 *locator is the caller's (rde_bej_locator_free); components are not kept. */
+int rde_bej_locator_build_ext(rde_bej_context *context, const char *name,
+			      int32_t schema_type,
+			      const rde_bej_locator_component *components,
+			      uint32_t count, rde_bej_locator **locator);
+
+/* Encodes the locator into newly allocated bytes.
+ * On 0 the caller owns *bytes (free()) holding *length bytes. */
+int rde_bej_locator_encode(const rde_bej_locator *locator, uint8_t **bytes,
+			   size_t *length);
+
+/* Frees a locator; NULL is accepted. */
+void rde_bej_locator_free(rde_bej_locator *locator);
+
+/* ---- Builder ---------------------------------------------------------- */
+
+/* Creates a builder for the dictionary (name, schema_type), rooted at the
+ * resource or at the locator's property.  NULL on failure; free with _free(). */
+rde_bej_builder *rde_bej_builder_new(rde_bej_context *context, uint32_t schema_type,
+				     const char *name, const rde_bej_locator *locator);
+
+/* Frees the builder and its value tree; NULL is accepted.
+ * Buffers returned by rde_bej_encode() stay valid. */
+void rde_bej_builder_free(rde_bej_builder *builder);
+
+/* Stores the dictionary data type of the current scope's property.
+ * Always returns 0. */
+int rde_bej_get_scope_type(rde_bej_builder *builder, uint32_t *type);
+
+/* Stores the dictionary data type of the property that name selects in the
+ * current scope (NULL for an array item).  Returns 0 or -EINVAL. */
+int rde_bej_get_property_type(rde_bej_builder *builder, const char *name,
+			      uint32_t *type);
+
+/* Opens a set or an array under name (NULL for an array item) as the new
+ * scope, or closes the current one.  Return a status; the first failure sticks. */
+int rde_bej_set_begin(rde_bej_builder *builder, const char *name);
+int rde_bej_set_end(rde_bej_builder *builder);
+int rde_bej_array_begin(rde_bej_builder *builder, const char *name);
+int rde_bej_array_end(rde_bej_builder *builder);
+
+/* Setters: add or replace the value of name in the current scope (NULL for
+ * an array item, or for the root itself when it is a scalar).  Strings are
+ * copied.  Return a status; the first failure sticks. */
+int rde_bej_add_integer(rde_bej_builder *builder, const char *name, int64_t value);
+int rde_bej_add_boolean(rde_bej_builder *builder, const char *name, bool value);
+int rde_bej_add_string(rde_bej_builder *builder, const char *name, const char *value);
+int rde_bej_add_real(rde_bej_builder *builder, const char *name, uint32_t precision,
+		     double value);
+int rde_bej_add_enum(rde_bej_builder *builder, const char *name, const char *option);
+int rde_bej_add_null(rde_bej_builder *builder, const char *name);
+
+/* Encodes the builder's tree into one newly allocated buffer.
+ * On 0 the caller owns *bytes (free()) holding *length bytes. */
+int rde_bej_encode(rde_bej_builder *builder, uint8_t **bytes, size_t *length);
+
+/* ---- Decoding --------------------------------------------------------- */
+
+/* Decodes length bytes against the dictionary (name, schema_type), rooted at
+ * the locator's property when locator is not NULL.  On 0 the caller owns *value. */
+int rde_bej_decode(rde_bej_context *context, const char *name, int32_t schema_type,
+		   const uint8_t *bytes, size_t length,
+		   const rde_bej_locator *locator, rde_bej_value **value);
+
+/* Frees a value node and everything below it; NULL is accepted.
+ * Trees point into their context's dictionaries: free them first. */
+void rde_bej_value_free(rde_bej_value *value);
+
+/* Finds the child of value whose property is named name (or "prop@annotation").
+ * Returns 0 and the borrowed child, or -ENOENT leaving *child untouched. */
+int rde_bej_find(rde_bej_value *value, const char *name, rde_bej_value **child);
+
+/* ---- Decoded value access --------------------------------------------- */
+
+/* The value's property name (NULL for an array item) and data type.
+ * Names are owned by the dictionary. */
+const char *rde_bej_get_name(const rde_bej_value *value);
+uint32_t rde_bej_get_type(const rde_bej_value *value);
+
+/* Whether the value is a property annotation, and the name of the property
+ * it annotates (NULL when it is none). */
+bool rde_bej_is_property_annotation(const rde_bej_value *value);
+const char *rde_bej_get_annotated_name(const rde_bej_value *value);
+
+/* The first child of a set or array, and the next sibling of a child; NULL
+ * at the end.  The tree owns the returned nodes. */
+rde_bej_value *rde_bej_get_first_child(const rde_bej_value *value);
+rde_bej_value *rde_bej_get_next_sibling(const rde_bej_value *value);
+
+/* Typed getters: 0 and the value, or -EINVAL (leaving *out untouched) when
+ * the value has another data type; integers of 2^63 and more give -ERANGE. */
+int rde_bej_get_integer(const rde_bej_value *value, int64_t *out);
+int rde_bej_get_boolean(const rde_bej_value *value, bool *out);
+int rde_bej_get_real(const rde_bej_value *value, double *out);
+int rde_bej_get_resource_link(const rde_bej_value *value, uint32_t *out);
+
+/* The string held by the node (not a copy): the caller may rewrite it in place
+ * without lengthening it; it lives until the tree is freed. */
+int rde_bej_get_string(rde_bej_value *value, char **out);
+
+/* The chosen enumeration option's name, owned by the dictionary. */
+int rde_bej_get_enum(const rde_bej_value *value, const char **out);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* LIBRDE_RDE_BEJ_H */

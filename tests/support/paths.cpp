@@ -1,0 +1,114 @@
+#include "paths.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+std::string tests_source_dir() { return TESTS_SOURCE_DIR; }
+std::string tests_binary_dir() { return TESTS_BINARY_DIR; }
+
+std::string redfish_dir()
+{
+	const char *env = std::getenv("REDFISH_DIR");
+	std::string dir = env && *env ? env : REDFISH_DIR;
+	struct stat st;
+	if (stat((dir + "/dictionaries").c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+		return "";
+	return dir;
+}
+
+std::string make_temp_dir()
+{
+	std::string base = tests_binary_dir() + "/tmp";
+	mkdir(base.c_str(), 0755);
+	std::string templ = base + "/t.XXXXXX";
+	if (!mkdtemp(templ.data()))
+		throw std::runtime_error("mkdtemp failed");
+	return templ;
+}
+
+std::string read_file(const std::string &path)
+{
+	std::ifstream f(path, std::ios::binary);
+	if (!f)
+		throw std::runtime_error("cannot read " + path);
+	std::stringstream ss;
+	ss << f.rdbuf();
+	return ss.str();
+}
+
+void write_file(const std::string &path, const std::string &data)
+{
+	std::ofstream f(path, std::ios::binary | std::ios::trunc);
+	if (!f)
+		throw std::runtime_error("cannot write " + path);
+	f << data;
+}
+
+std::vector<uint8_t> read_bytes(const std::string &path)
+{
+	std::string s = read_file(path);
+	return {s.begin(), s.end()};
+}
+
+void write_bytes(const std::string &path, const std::vector<uint8_t> &data)
+{
+	write_file(path, std::string(data.begin(), data.end()));
+}
+
+bool file_exists(const std::string &path)
+{
+	struct stat st;
+	return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<uint8_t> parse_hex(const std::string &text)
+{
+	std::vector<uint8_t> out;
+	int nibble = -1;
+	bool comment = false;
+	for (char c : text) {
+		if (comment) {
+			comment = c != '\n';
+			continue;
+		}
+		if (c == '#') {
+			comment = true;
+			continue;
+		}
+		int v;
+		if (c >= '0' && c <= '9')
+			v = c - '0';
+		else if (c >= 'a' && c <= 'f')
+			v = c - 'a' + 10;
+		else if (c >= 'A' && c <= 'F')
+			v = c - 'A' + 10;
+		else
+			continue;
+		if (nibble < 0) {
+			nibble = v;
+		} else {
+			out.push_back(static_cast<uint8_t>(nibble << 4 | v));
+			nibble = -1;
+		}
+	}
+	if (nibble >= 0)
+		throw std::runtime_error("odd number of hex digits");
+	return out;
+}
+
+std::string to_hex(const std::vector<uint8_t> &bytes)
+{
+	static const char digits[] = "0123456789abcdef";
+	std::string s;
+	for (size_t i = 0; i < bytes.size(); i++) {
+		if (i)
+			s += ' ';
+		s += digits[bytes[i] >> 4];
+		s += digits[bytes[i] & 15];
+	}
+	return s;
+}

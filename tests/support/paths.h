@@ -1,0 +1,30 @@
+// Locations the tests read from and write to.
+#ifndef TESTS_SUPPORT_PATHS_H
+#define TESTS_SUPPORT_PATHS_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+std::string tests_source_dir();
+std::string tests_binary_dir();
+
+// The reference Redfish data folder (REDFISH_DIR in the environment wins);
+// empty when it is absent.
+std::string redfish_dir();
+
+// A fresh, empty directory for one test, removed by the caller or left in
+// the build tree.
+std::string make_temp_dir();
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &data);
+std::vector<uint8_t> read_bytes(const std::string &path);
+void write_bytes(const std::string &path, const std::vector<uint8_t> &data);
+bool file_exists(const std::string &path);
+
+// "01 0a ff" and similar (blanks, newlines and # comments ignored) to bytes.
+std::vector<uint8_t> parse_hex(const std::string &text);
+std::string to_hex(const std::vector<uint8_t> &bytes);
+
+#endif
