@@ -1,1 +1,200 @@
-// placeholder
+// Value nodes, shared by builder trees and decoded trees: allocation,
+// unlinking, release, lookup by name and the trace line.
+#include "bej_internal.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string_view>
+
+rde_bej_value *new_bej_value(rde_bej_value *parent)
+{
+	auto *value = new (std::nothrow) rde_bej_value{};
+	if (!value) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate BEJ value for property");
+		return nullptr;
+	}
+	value->parent = parent;
+	if (parent) {
+		if (parent->children_last)
+			parent->children_last->next = value;
+		else
+			parent->children_first = value;
+		parent->children_last = value;
+		parent->child_count++;
+	}
+	return value;
+}
+
+rde_bej_value *alloc_bej_value(rde_bej_value *parent, const rde_bej_property *property,
+			       const rde_bej_property *annotated_property)
+{
+	RDE_ASSERT(property != NULL);
+	rde_bej_value *value = new_bej_value(parent);
+	if (!value)
+		return nullptr;
+	value->property = property;
+	value->annotated_property = annotated_property;
+	value->type = property->data_type();
+	return value;
+}
+
+void unlink_bej_value(rde_bej_value *parent, rde_bej_value *child)
+{
+	rde_bej_value *prev = nullptr;
+	for (rde_bej_value *v = parent->children_first; v; prev = v, v = v->next) {
+		if (v != child)
+			continue;
+		if (prev)
+			prev->next = v->next;
+		else
+			parent->children_first = v->next;
+		if (parent->children_last == v)
+			parent->children_last = prev;
+		parent->child_count--;
+		v->next = nullptr;
+		return;
+	}
+}
+
+namespace {
+
+// The payload buffer follows the type the node holds, which is the
+// property's own type except for nulls (no payload) and decoded property
+// annotations, whose inner type is not compared with the annotation
+// property's: releasing by the held type never frees what is not a buffer.
+void release_payload(rde_bej_value *value)
+{
+	if (value->type == RDE_BEJ_DATA_TYPE_STRING)
+		std::free(value->payload.string);
+	else if (value->type == RDE_BEJ_DATA_TYPE_BYTESTRING)
+		std::free(value->payload.bytestring.data);
+}
+
+}  // namespace
+
+// Releases without recursion, so that the depth of a tree never costs stack.
+extern "C" void rde_bej_value_free(rde_bej_value *value)
+{
+	rde_bej_value *node = value;
+	while (node) {
+		if (rde_bej_value *child = node->children_first) {
+			node->children_first = child->next;
+			if (!node->children_first)
+				node->children_last = nullptr;
+			node->child_count--;
+			child->parent = node;
+			node = child;
+			continue;
+		}
+		rde_bej_value *parent = node == value ? nullptr : node->parent;
+		release_payload(node);
+		delete node;
+		node = parent;
+	}
+}
+
+extern "C" int rde_bej_find(rde_bej_value *value, const char *name, rde_bej_value **child)
+{
+	if (!value || !name)
+		return -ENOENT;
+	for (rde_bej_value *v = value->children_first; v; v = v->next) {
+		if (v->property && v->property->name && std::strcmp(v->property->name, name) == 0) {
+			*child = v;
+			return 0;
+		}
+	}
+	std::string_view whole(name);
+	size_t at = whole.find('@');
+	if (at == std::string_view::npos)
+		return -ENOENT;
+	std::string_view property_part = whole.substr(0, at);
+	std::string_view annotation_part = whole.substr(at);
+	for (rde_bej_value *v = value->children_first; v; v = v->next) {
+		if (v->annotated_property && v->annotated_property->name &&
+		    property_part == v->annotated_property->name && v->property &&
+		    v->property->name && annotation_part == v->property->name) {
+			*child = v;
+			return 0;
+		}
+	}
+	return -ENOENT;
+}
+
+namespace {
+
+// Formats the value text of the trace line for type T into text.
+void format_trace_text(const rde_bej_value *value, unsigned type, char *text, size_t size)
+{
+	text[0] = '\0';
+	switch (type) {
+	case RDE_BEJ_DATA_TYPE_SET:
+	case RDE_BEJ_DATA_TYPE_ARRAY:
+		std::snprintf(text, size, "%lld elements",
+			      static_cast<long long>(value->child_count));
+		break;
+	case RDE_BEJ_DATA_TYPE_NULL:
+		std::snprintf(text, size, "null");
+		break;
+	case RDE_BEJ_DATA_TYPE_INTEGER:
+		if (value->payload.integer.negative)
+			std::snprintf(text, size, "%lld",
+				      static_cast<long long>(value->payload.integer.value));
+		else
+			std::snprintf(text, size, "%llu",
+				      static_cast<unsigned long long>(value->payload.integer.value));
+		break;
+	case RDE_BEJ_DATA_TYPE_ENUM:
+		std::snprintf(text, size, "%llu",
+			      static_cast<unsigned long long>(value->payload.enum_option));
+		break;
+	case RDE_BEJ_DATA_TYPE_STRING:
+		std::snprintf(text, size, "%s", value->payload.string ? value->payload.string : "");
+		break;
+	case RDE_BEJ_DATA_TYPE_REAL:
+		std::snprintf(text, size, "%llu.%llu",
+			      static_cast<unsigned long long>(value->payload.real.whole),
+			      static_cast<unsigned long long>(value->payload.real.fraction));
+		break;
+	case RDE_BEJ_DATA_TYPE_BOOLEAN:
+		std::snprintf(text, size, "%s", value->payload.boolean ? "true" : "false");
+		break;
+	case RDE_BEJ_DATA_TYPE_RESOURCE_LINK:
+		std::snprintf(text, size, "%d", static_cast<int>(value->payload.resource_link));
+		break;
+	default:
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported data type: %s",
+			    rde_bej_data_type_name(type));
+		break;
+	}
+}
+
+const char *trace_name(const rde_bej_property *property)
+{
+	return property && property->name ? property->name : "(unnamed)";
+}
+
+}  // namespace
+
+void trace_bej_value(const rde_bej_value *value, unsigned type, bool decoding)
+{
+	char text[1024];
+	if (type == RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION) {
+		// The annotation's own value first.  A decoded annotation that
+		// failed before its inner format byte still holds the annotation
+		// type itself: it has no inner value to show.
+		if (value->type != RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION) {
+			trace_bej_value(value, value->type, decoding);
+			format_trace_text(value, value->type, text, sizeof text);
+		} else {
+			text[0] = '\0';
+		}
+	} else {
+		format_trace_text(value, type, text, sizeof text);
+	}
+	rde_bej_log(RDE_BEJ_LOG_TRACE, "%s %s %s with %s", decoding ? "Decoding" : "Encoding",
+		    rde_bej_data_type_name(type), trace_name(value->property), text);
+}

@@ -1,1 +1,3 @@
-int main(int argc, char **argv) { (void)argc; (void)argv; return 1; }
+#include "driver.h"
+
+int main(int argc, char **argv) { return bejconv_main(argc, argv); }
