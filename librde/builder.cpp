@@ -1,1 +1,448 @@
-// placeholder
+// The builder: a value tree checked against the schema as it grows, its
+// scopes, its type queries and the value setters, with the conversion of a
+// double into the BEJ real form.
+//
+// A builder keeps its first failure: every later setter, scope operation
+// and encoding returns that status at once, without a message.
+#include "bej_internal.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Scopes may nest this deep below the root.  Real resources stay far below
+// it; the limit keeps the recursive encoding of a tree within a small stack.
+constexpr int MAX_SCOPE_DEPTH = 64;
+
+const char *shown(const char *name) { return name ? name : "(unnamed)"; }
+
+bool is_container(const rde_bej_property *property)
+{
+	unsigned type = property->data_type();
+	return type == RDE_BEJ_DATA_TYPE_SET || type == RDE_BEJ_DATA_TYPE_ARRAY;
+}
+
+// Named lookups are only meaningful in a set or an array.  A builder rooted
+// at a leaf property (through a locator) has a scalar scope: a name given
+// there is refused instead of being searched for.
+bool scope_takes_names(const rde_bej_value *scope, const char *name)
+{
+	if (is_container(scope->property))
+		return true;
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "Property '%s' is a single %s value and has no member '%s'",
+		    shown(scope->property->name),
+		    rde_bej_data_type_name(scope->property->data_type()), name);
+	return false;
+}
+
+int builder_fail(rde_bej_builder *builder, int status)
+{
+	RDE_ASSERT(builder->status == 0);
+	builder->status = status;
+	return status;
+}
+
+// Drops a payload buffer the value holds when it is about to hold another
+// data type (a scalar root set to null after holding a string), so that the
+// release by held type never loses or misreads it.
+void change_type(rde_bej_value *value, uint32_t type)
+{
+	if (value->type == type)
+		return;
+	if (value->type == RDE_BEJ_DATA_TYPE_STRING)
+		std::free(value->payload.string);
+	else if (value->type == RDE_BEJ_DATA_TYPE_BYTESTRING)
+		std::free(value->payload.bytestring.data);
+	if (value->type == RDE_BEJ_DATA_TYPE_STRING || value->type == RDE_BEJ_DATA_TYPE_BYTESTRING)
+		std::memset(&value->payload, 0, sizeof value->payload);
+	value->deferred_binding = 0;
+	value->type = type;
+}
+
+int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type,
+		  rde_bej_value **result)
+{
+	rde_bej_value *scope = builder->current;
+	rde_bej_value *candidate = nullptr;
+	bool array = scope->property->data_type() == RDE_BEJ_DATA_TYPE_ARRAY;
+
+	if (!array) {
+		if (!name)
+			candidate = scope;
+		else if (rde_bej_find(scope, name, &candidate) != 0)
+			candidate = nullptr;
+	}
+	if (!candidate) {
+		const rde_bej_property *annotated = nullptr;
+		const rde_bej_property *property = nullptr;
+		if (!name || scope_takes_names(scope, name))
+			property = find_property_by_name(builder->context, name, scope, &annotated);
+		if (!property) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Could not find property '%s'", shown(name));
+			return -EINVAL;
+		}
+		candidate = alloc_bej_value(scope, property, annotated);
+		if (!candidate) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to create BEJ value object for property '%s'",
+				    shown(name));
+			return -ENOMEM;
+		}
+	}
+
+	const rde_bej_property *property = candidate->property;
+	if (type == RDE_BEJ_DATA_TYPE_NULL) {
+		if (!property->nullable()) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Property '%s' is not nullable",
+				    shown(property->name));
+			return -EINVAL;
+		}
+	} else if (property->data_type() != type) {
+		// Without a name the value is the scope itself: show its name.
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid format for property '%s' (expected %s, received %s)",
+			    shown(name ? name : property->name),
+			    rde_bej_data_type_name(property->data_type()), rde_bej_data_type_name(type));
+		return -EINVAL;
+	}
+	change_type(candidate, type);
+	*result = candidate;
+	return 0;
+}
+
+// Shared shape of the setters: refuse on a failed builder, find or create
+// the value, fail the builder on a refusal.
+int setter_value(rde_bej_builder *builder, const char *name, uint32_t type, rde_bej_value **value)
+{
+	if (builder->status)
+		return builder->status;
+	int status = get_bej_value(builder, name, type, value);
+	return status ? builder_fail(builder, status) : 0;
+}
+
+int scope_begin(rde_bej_builder *builder, const char *name, uint32_t type)
+{
+	if (!builder)
+		return -EINVAL;
+	if (builder->status)
+		return builder->status;
+	int depth = 0;
+	for (const rde_bej_value *v = builder->current; v != builder->root; v = v->parent)
+		depth++;
+	rde_bej_value *value = nullptr;
+	int status = get_bej_value(builder, name, type, &value);
+	if (status)
+		return builder_fail(builder, status);
+	if (value != builder->current && depth + 1 > MAX_SCOPE_DEPTH) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Nesting of property '%s' exceeds %d levels",
+			    shown(value->property->name), MAX_SCOPE_DEPTH);
+		return builder_fail(builder, -EINVAL);
+	}
+	builder->current = value;
+	return 0;
+}
+
+int scope_end(rde_bej_builder *builder, uint32_t type, const char *kind)
+{
+	if (!builder)
+		return -EINVAL;
+	if (builder->status)
+		return builder->status;
+	if (builder->current == builder->root || builder->current->type != type) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected call to rde_bej_%s_end", kind);
+		return builder_fail(builder, -EINVAL);
+	}
+	builder->current = builder->current->parent;
+	return 0;
+}
+
+constexpr double TWO_POW_63 = 9223372036854775808.0;
+constexpr double TWO_POW_64 = 18446744073709551616.0;
+
+uint64_t decimal_digits(uint64_t x)
+{
+	uint64_t digits = 1;
+	while (x >= 10) {
+		x /= 10;
+		digits++;
+	}
+	return digits;
+}
+
+// Converts v into whole part, leading zeros, fraction digits and exponent,
+// keeping `precision` fraction digits.  Returns false for a number the real
+// form cannot hold (not finite, a whole part beyond 64 bits, or more
+// fraction digits than 64 bits hold).
+bool convert_real(double v, uint32_t precision, rde_bej_real *real)
+{
+	if (!std::isfinite(v))
+		return false;
+	int64_t exponent = 0;
+	if (v < 0 && std::log10(std::fabs(v)) < 0) {
+		exponent = static_cast<int64_t>(std::floor(std::log10(std::fabs(v))));
+		// Scaled in two steps when 10^-e alone would not be finite (the
+		// smallest subnormal numbers).
+		if (-exponent > 300)
+			v = v * 1e300 * std::pow(10.0, static_cast<double>(-exponent - 300));
+		else
+			v = v * std::pow(10.0, static_cast<double>(-exponent));
+		// log10 may round up to the next power of ten for a magnitude
+		// just below it; one more step keeps the magnitude in [1, 10) so
+		// that the whole part carries the sign.
+		if (std::fabs(v) < 1) {
+			exponent--;
+			v *= 10;
+		}
+	}
+	if (!(std::fabs(v) < TWO_POW_63))
+		return false;
+	int64_t whole = static_cast<int64_t>(std::trunc(v));
+	double a = std::fabs(v);
+	double f0 = a - std::trunc(a);
+
+	uint64_t fraction = 0;
+	uint64_t leading_zero_count = 0;
+	if (f0 != 0) {
+		double p10 = std::pow(10.0, static_cast<double>(precision));
+		if (!std::isfinite(p10 * 10))
+			return false;
+		double x = std::floor(std::floor(f0 * p10 * 10) / 10 + 0.5);
+		if (x >= p10) {
+			// The fraction rounded up to a whole unit (1.9999999 at six
+			// digits): carry it into the whole part, away from zero, so
+			// the encoded number is the rounded one (2.000000) with no
+			// negative count of leading zeros.
+			whole += v < 0 ? -1 : 1;
+			// A scaled number that carries to ten (-0.99999999 becomes
+			// -10e-1) is written as -1e0 instead.
+			if (exponent < 0 && (whole == 10 || whole == -10)) {
+				whole /= 10;
+				exponent++;
+			}
+		} else if (!(x < TWO_POW_64)) {
+			return false;
+		} else {
+			fraction = static_cast<uint64_t>(x);
+			if (fraction)
+				leading_zero_count = precision - decimal_digits(fraction);
+		}
+	}
+	real->whole = whole;
+	real->exponent = exponent;
+	real->fraction = fraction;
+	real->leading_zero_count = leading_zero_count;
+	return true;
+}
+
+}  // namespace
+
+// A locator without components names no property: the builder then starts
+// at the dictionary's root, as without a locator.  A locator resolved in
+// another dictionary is refused: its property would not belong to the
+// resource being built.
+extern "C" rde_bej_builder *rde_bej_builder_new(rde_bej_context *context, uint32_t schema_type,
+						 const char *name, const rde_bej_locator *locator)
+{
+	rde_bej_dictionary *dictionary = nullptr;
+	if (context && name) {
+		for (rde_bej_dictionary *d = context->dictionaries; d; d = d->next) {
+			if (static_cast<uint32_t>(d->schema_type) == schema_type &&
+			    std::strcmp(d->name, name) == 0) {
+				dictionary = d;
+				break;
+			}
+		}
+	}
+	if (!dictionary) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Could not find dictionary for a resource named '%s'",
+			    shown(name));
+		return nullptr;
+	}
+	if (locator && locator->dictionary != dictionary) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Locator does not belong to the resource named '%s'",
+			    name);
+		return nullptr;
+	}
+	auto *builder = static_cast<rde_bej_builder *>(std::calloc(1, sizeof(rde_bej_builder)));
+	if (!builder) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate BEJ builder object");
+		return nullptr;
+	}
+	const rde_bej_property *property = dictionary->root;
+	if (locator && locator->count)
+		property = locator->components[locator->count - 1].property;
+	builder->root = alloc_bej_value(nullptr, property, nullptr);
+	if (!builder->root) {
+		std::free(builder);
+		return nullptr;
+	}
+	builder->context = context;
+	builder->dictionary = dictionary;
+	builder->current = builder->root;
+	builder->status = 0;
+	return builder;
+}
+
+extern "C" void rde_bej_builder_free(rde_bej_builder *builder)
+{
+	if (!builder)
+		return;
+	rde_bej_value_free(builder->root);
+	std::free(builder);
+}
+
+extern "C" int rde_bej_get_scope_type(rde_bej_builder *builder, uint32_t *type)
+{
+	if (!builder || !type)
+		return -EINVAL;
+	*type = builder->current->property->data_type();
+	return 0;
+}
+
+extern "C" int rde_bej_get_property_type(rde_bej_builder *builder, const char *name,
+					 uint32_t *type)
+{
+	if (!builder || !type)
+		return -EINVAL;
+	const rde_bej_value *scope = builder->current;
+	const rde_bej_property *property = nullptr;
+	if (!name || scope_takes_names(scope, name))
+		property = find_property_by_name(builder->context, name, scope, nullptr);
+	if (!property) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unable to find a property named '%s' in '%s'",
+			    shown(name), shown(scope->property->name));
+		return -EINVAL;
+	}
+	*type = property->data_type();
+	return 0;
+}
+
+extern "C" int rde_bej_set_begin(rde_bej_builder *builder, const char *name)
+{
+	return scope_begin(builder, name, RDE_BEJ_DATA_TYPE_SET);
+}
+
+extern "C" int rde_bej_array_begin(rde_bej_builder *builder, const char *name)
+{
+	return scope_begin(builder, name, RDE_BEJ_DATA_TYPE_ARRAY);
+}
+
+extern "C" int rde_bej_set_end(rde_bej_builder *builder)
+{
+	return scope_end(builder, RDE_BEJ_DATA_TYPE_SET, "set");
+}
+
+extern "C" int rde_bej_array_end(rde_bej_builder *builder)
+{
+	return scope_end(builder, RDE_BEJ_DATA_TYPE_ARRAY, "array");
+}
+
+extern "C" int rde_bej_add_integer(rde_bej_builder *builder, const char *name, int64_t value)
+{
+	if (!builder)
+		return -EINVAL;
+	rde_bej_value *v = nullptr;
+	int status = setter_value(builder, name, RDE_BEJ_DATA_TYPE_INTEGER, &v);
+	if (status)
+		return status;
+	v->payload.integer.value = value;
+	v->payload.integer.negative = value < 0 ? 1 : 0;
+	return 0;
+}
+
+extern "C" int rde_bej_add_boolean(rde_bej_builder *builder, const char *name, bool value)
+{
+	if (!builder)
+		return -EINVAL;
+	rde_bej_value *v = nullptr;
+	int status = setter_value(builder, name, RDE_BEJ_DATA_TYPE_BOOLEAN, &v);
+	if (status)
+		return status;
+	v->payload.boolean = value ? 1 : 0;
+	return 0;
+}
+
+extern "C" int rde_bej_add_string(rde_bej_builder *builder, const char *name, const char *value)
+{
+	if (!builder)
+		return -EINVAL;
+	if (builder->status)
+		return builder->status;
+	if (!value)
+		return builder_fail(builder, -EINVAL);
+	rde_bej_value *v = nullptr;
+	int status = setter_value(builder, name, RDE_BEJ_DATA_TYPE_STRING, &v);
+	if (status)
+		return status;
+	std::free(v->payload.string);
+	v->payload.string = nullptr;
+	v->deferred_binding = std::strchr(value, '%') ? 1 : 0;
+	size_t size = std::strlen(value) + 1;
+	char *copy = static_cast<char *>(std::malloc(size));
+	if (!copy) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value", shown(name));
+		return builder_fail(builder, -ENOMEM);
+	}
+	std::memcpy(copy, value, size);
+	v->payload.string = copy;
+	return 0;
+}
+
+extern "C" int rde_bej_add_real(rde_bej_builder *builder, const char *name, uint32_t precision,
+				double value)
+{
+	if (!builder)
+		return -EINVAL;
+	rde_bej_value *v = nullptr;
+	int status = setter_value(builder, name, RDE_BEJ_DATA_TYPE_REAL, &v);
+	if (status)
+		return status;
+	rde_bej_real real{};
+	if (!convert_real(value, precision, &real)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Real value of property '%s' is out of range",
+			    shown(name ? name : v->property->name));
+		return builder_fail(builder, -EINVAL);
+	}
+	v->payload.real = real;
+	return 0;
+}
+
+extern "C" int rde_bej_add_enum(rde_bej_builder *builder, const char *name, const char *option)
+{
+	if (!builder)
+		return -EINVAL;
+	if (builder->status)
+		return builder->status;
+	if (!option)
+		return builder_fail(builder, -EINVAL);
+	rde_bej_value *v = nullptr;
+	int status = setter_value(builder, name, RDE_BEJ_DATA_TYPE_ENUM, &v);
+	if (status)
+		return status;
+	uint64_t count = 0;
+	for (const rde_bej_property *o = v->property->first_child(); o; o = o->stailq, count++) {
+		if (o->name && std::strcmp(o->name, option) == 0) {
+			v->payload.enum_option = count;
+			return 0;
+		}
+	}
+	return builder_fail(builder, -EINVAL);
+}
+
+extern "C" int rde_bej_add_null(rde_bej_builder *builder, const char *name)
+{
+	if (!builder)
+		return -EINVAL;
+	if (builder->status)
+		return builder->status;
+	// A null replaces the whole value the name held, subtree included, and
+	// takes the last place among its siblings.
+	rde_bej_value *old = nullptr;
+	if (rde_bej_find(builder->current, name, &old) == 0) {
+		unlink_bej_value(builder->current, old);
+		rde_bej_value_free(old);
+	}
+	rde_bej_value *v = nullptr;
+	return setter_value(builder, name, RDE_BEJ_DATA_TYPE_NULL, &v);
+}
