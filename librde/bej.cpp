@@ -1,1 +1,539 @@
-// placeholder
+// Contexts and dictionaries: registration of dictionary bytes, the schema
+// property tree built from them, and the lookups of properties by name.
+//
+// Dictionary bytes are untrusted.  They are only read through the bounded
+// cursor, every entry access is bounded by the entry count and the size
+// given at registration, and the property tree is built without recursion so
+// that a deeply nested dictionary costs no stack.
+#include "bej_internal.h"
+#include "cursor.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+// One dictionary entry, read out of the data copy into host order.
+struct rde_bej_dictionary_entry {
+	uint16_t index;  // position in the entry table
+	uint8_t format;
+	uint16_t sequence_number;
+	uint16_t child_pointer_offset;
+	uint16_t child_count;
+	uint8_t name_length;
+	uint16_t name_offset;
+
+	unsigned data_type() const { return format >> 4; }
+};
+
+namespace {
+
+constexpr const char *parse_failed = "Failed to parse the dictionary";
+
+uint16_t read_le16(const_cursor &c)
+{
+	uint8_t b[2];
+	c.read(b, sizeof(b));
+	return static_cast<uint16_t>(b[0] | (b[1] << 8));
+}
+
+// A cursor over the dictionary's data copy, moved to offset; the caller has
+// checked that offset is inside the data.
+const_cursor cursor_at(const rde_bej_dictionary *dictionary, size_t offset)
+{
+	const_cursor c{dictionary->data, dictionary->size};
+	c.advance(offset);
+	return c;
+}
+
+// Reads entry `index`; the caller has checked it against the entry count,
+// and registration has checked that the entry table fits in the data.
+rde_bej_dictionary_entry read_entry(const rde_bej_dictionary *dictionary, size_t index)
+{
+	RDE_ASSERT(index < dictionary->entry_count);
+	const_cursor c = cursor_at(dictionary, DICTIONARY_HEADER_SIZE + DICTIONARY_ENTRY_SIZE * index);
+	RDE_ASSERT(c.remaining() >= DICTIONARY_ENTRY_SIZE);
+	rde_bej_dictionary_entry entry;
+	entry.index = static_cast<uint16_t>(index);
+	entry.format = c.read_u8();
+	entry.sequence_number = read_le16(c);
+	entry.child_pointer_offset = read_le16(c);
+	entry.child_count = read_le16(c);
+	entry.name_length = c.read_u8();
+	entry.name_offset = read_le16(c);
+	return entry;
+}
+
+// The entry's name when it is valid: not empty, inside the data, and ending
+// in NUL at its last byte.  nullptr otherwise.
+const char *entry_name(const rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry)
+{
+	size_t end = size_t{entry.name_offset} + entry.name_length;
+	if (entry.name_length == 0 || end > dictionary->size)
+		return nullptr;
+	const_cursor c = cursor_at(dictionary, entry.name_offset);
+	if (c.peek_at(entry.name_length - 1u) != '\0')
+		return nullptr;
+	return reinterpret_cast<const char *>(c.position);
+}
+
+// A printable name for messages: unnamed properties (array items, choice
+// options) have none.
+const char *display_name(const rde_bej_property *property)
+{
+	return property && property->name ? property->name : "(unnamed)";
+}
+
+bool valid_data_type(unsigned type)
+{
+	return type <= RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION ||
+	       type == RDE_BEJ_DATA_TYPE_RESOURCE_LINK ||
+	       type == RDE_BEJ_DATA_TYPE_RESOURCE_LINK_EXPANSION;
+}
+
+bool may_have_children(unsigned type)
+{
+	return type == RDE_BEJ_DATA_TYPE_SET || type == RDE_BEJ_DATA_TYPE_ARRAY ||
+	       type == RDE_BEJ_DATA_TYPE_ENUM || type == RDE_BEJ_DATA_TYPE_CHOICE;
+}
+
+void append_child(rde_bej_property *parent, rde_bej_property *child)
+{
+	child->stailq = nullptr;
+	if (parent->children_last)
+		parent->children_last->stailq = child;
+	else
+		parent->children_first = child;
+	parent->children_last = child;
+}
+
+// The node of the entry that `property` belongs to.
+rde_bej_dictionary_entry entry_of(const rde_bej_property *property)
+{
+	const rde_bej_dictionary *dictionary = property->dictionary;
+	return read_entry(dictionary, static_cast<size_t>(property - dictionary->properties));
+}
+
+}  // namespace
+
+rde_bej_property *get_property_from_entry(rde_bej_dictionary *dictionary,
+					  const rde_bej_dictionary_entry &entry)
+{
+	RDE_ASSERT(entry.index < dictionary->entry_count);
+	return &dictionary->properties[entry.index];
+}
+
+namespace {
+
+// Builds one node from its entry: the checks that concern the node itself
+// (steps before its children are looked at).  On success *property is the
+// node, initialized, with an empty child list.
+int init_node(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry,
+	      rde_bej_property *parent, rde_bej_property **result)
+{
+	rde_bej_property *property = get_property_from_entry(dictionary, entry);
+	if (property->initialized) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Failed to find a property or it's already been initialized");
+		return -EINVAL;
+	}
+	if (!valid_data_type(entry.data_type())) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported data type: 0x%x", entry.data_type());
+		return -EINVAL;
+	}
+	property->dictionary = dictionary;
+	property->parent = parent;
+	property->sequence_number = entry.sequence_number;
+	property->format = entry.format;
+	property->initialized = true;
+	property->name = entry_name(dictionary, entry);
+
+	if (!property->name) {
+		if (!parent) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found an unnamed property without a parent");
+			return -EINVAL;
+		}
+		unsigned parent_type = parent->data_type();
+		if (parent_type != RDE_BEJ_DATA_TYPE_ARRAY && parent_type != RDE_BEJ_DATA_TYPE_CHOICE) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found an unnamed property for '%s' which is '%s'",
+				    display_name(parent), rde_bej_data_type_name(parent_type));
+			return -EINVAL;
+		}
+		if (parent_type == RDE_BEJ_DATA_TYPE_ARRAY && parent->children_first) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found an array '%s' with multiple child properties",
+				    display_name(parent));
+			return -EINVAL;
+		}
+	} else if (parent && parent->data_type() == RDE_BEJ_DATA_TYPE_ARRAY) {
+		// An array holds exactly one unnamed item property; a named child
+		// could never be looked up as its item, so such a dictionary is
+		// refused here rather than failing later at every use.
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Found a named property '%s' in array '%s'",
+			    property->name, display_name(parent));
+		return -EINVAL;
+	}
+
+	property->children_source = nullptr;
+	property->children_first = nullptr;
+	property->children_last = nullptr;
+	property->stailq = nullptr;
+	if (entry.child_count != 0 && !may_have_children(entry.data_type())) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Data format '%s' is not expected to have child properties",
+			    rde_bej_data_type_name(entry.data_type()));
+		return -EINVAL;
+	}
+	*result = property;
+	return 0;
+}
+
+}  // namespace
+
+// Builds the node of `entry` and every node below it.  The walk is
+// depth-first in entry order, like a recursion over child ranges, but keeps
+// its place in the nodes themselves (the parent link, and the last child
+// built, whose sequence number gives the next child's position) instead of
+// on the stack.  A child is appended to its parent once its own subtree is
+// complete.
+int init_property(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry,
+		  rde_bej_property *parent, rde_bej_property **result)
+{
+	rde_bej_property *top = nullptr;
+	int status = init_node(dictionary, entry, parent, &top);
+	if (status)
+		return status;
+
+	rde_bej_property *current = top;
+	for (;;) {
+		rde_bej_dictionary_entry current_entry = entry_of(current);
+		uint32_t k = current->children_last ? current->children_last->sequence_number + 1u : 0;
+		bool done = k >= current_entry.child_count;
+
+		if (!done) {
+			// Offsets are 16-bit quantities and wrap.
+			uint16_t offset = static_cast<uint16_t>(current_entry.child_pointer_offset + 10u * k);
+			if (offset < DICTIONARY_HEADER_SIZE ||
+			    (offset - DICTIONARY_HEADER_SIZE) % DICTIONARY_ENTRY_SIZE != 0 ||
+			    offset - DICTIONARY_HEADER_SIZE >
+				    DICTIONARY_ENTRY_SIZE * (dictionary->entry_count - 1u)) {
+				rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected entry offset: %u",
+					    static_cast<unsigned>(offset));
+				return -EINVAL;
+			}
+			rde_bej_dictionary_entry child_entry = read_entry(
+				dictionary, (offset - DICTIONARY_HEADER_SIZE) / DICTIONARY_ENTRY_SIZE);
+			if (child_entry.sequence_number != k) {
+				rde_bej_log(RDE_BEJ_LOG_ERROR,
+					    "Unexpected child sequence number (expected %d, found %d)",
+					    static_cast<int>(k),
+					    static_cast<int>(child_entry.sequence_number));
+				return -EINVAL;
+			}
+			if (current->data_type() == RDE_BEJ_DATA_TYPE_ENUM &&
+			    child_entry.data_type() != RDE_BEJ_DATA_TYPE_STRING) {
+				rde_bej_log(RDE_BEJ_LOG_ERROR,
+					    "Found enumeration property with %s data type (expected %s)",
+					    rde_bej_data_type_name(child_entry.data_type()),
+					    rde_bej_data_type_name(RDE_BEJ_DATA_TYPE_STRING));
+				return -EINVAL;
+			}
+			rde_bej_property *child = get_property_from_entry(dictionary, child_entry);
+			if (child->initialized) {
+				// A range some node already built (a recursive or reused
+				// type): share that node's child list, and stop here.
+				rde_bej_log(RDE_BEJ_LOG_DEBUG, "Found circular property's dependency");
+				rde_bej_property *source = child->parent;
+				if (!source) {
+					rde_bej_log(RDE_BEJ_LOG_ERROR,
+						    "Circular dependent property points at root");
+					return -EINVAL;
+				}
+				// The shared list was checked for its builder's data type;
+				// it only fits a node of that same type (enumeration
+				// options, one unnamed array item, named set members).
+				if (source->data_type() != current->data_type()) {
+					rde_bej_log(RDE_BEJ_LOG_ERROR,
+						    "Property '%s' which is '%s' shares the child properties of '%s' which is '%s'",
+						    display_name(current),
+						    rde_bej_data_type_name(current->data_type()),
+						    display_name(source),
+						    rde_bej_data_type_name(source->data_type()));
+					return -EINVAL;
+				}
+				current->children_source = source;
+				done = true;
+			} else {
+				rde_bej_property *built = nullptr;
+				status = init_node(dictionary, child_entry, current, &built);
+				if (status)
+					return status;
+				if (child_entry.child_count != 0) {
+					current = built;  // descend; appended when complete
+				} else {
+					append_child(current, built);
+				}
+				continue;
+			}
+		}
+
+		// `current` is complete.
+		if (current == top)
+			break;
+		rde_bej_property *up = current->parent;
+		append_child(up, current);
+		current = up;
+	}
+	*result = top;
+	return 0;
+}
+
+namespace {
+
+void free_dictionary(rde_bej_dictionary *dictionary)
+{
+	std::free(dictionary->properties);
+	std::free(dictionary->data);
+	std::free(dictionary->uri);
+	std::free(dictionary);
+}
+
+// Logs the reason and "Failed to parse the dictionary", frees the partly
+// registered record and passes the status on.
+int refuse(rde_bej_dictionary *dictionary, int status, const char *reason)
+{
+	if (reason)
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "%s", reason);
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "%s", parse_failed);
+	free_dictionary(dictionary);
+	return status;
+}
+
+}  // namespace
+
+extern "C" rde_bej_context *rde_bej_context_new(void)
+{
+	auto *context = static_cast<rde_bej_context *>(std::calloc(1, sizeof(rde_bej_context)));
+	if (!context)
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate internal BEJ structures");
+	return context;
+}
+
+extern "C" void rde_bej_context_free(rde_bej_context *context)
+{
+	if (!context)
+		return;
+	while (rde_bej_dictionary *dictionary = context->dictionaries) {
+		context->dictionaries = dictionary->next;
+		if (context->dictionaries)
+			context->dictionaries->prev = nullptr;
+		free_dictionary(dictionary);
+	}
+	context->annotation_dictionary = nullptr;
+	std::free(context);
+}
+
+extern "C" int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_type,
+				      const char *uri, const void *data, size_t size)
+{
+	if (!context || (!data && size != 0)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid arguments to add a dictionary");
+		return -EINVAL;
+	}
+	if (schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION && context->annotation_dictionary) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Annotation dictionary has already been added");
+		return -EINVAL;
+	}
+
+	auto *dictionary = static_cast<rde_bej_dictionary *>(std::calloc(1, sizeof(rde_bej_dictionary)));
+	if (!dictionary) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's buffer");
+		return -ENOMEM;
+	}
+	if (uri) {
+		size_t length = std::strlen(uri) + 1;
+		dictionary->uri = static_cast<char *>(std::malloc(length));
+		if (dictionary->uri)
+			std::memcpy(dictionary->uri, uri, length);
+		if (!dictionary->uri) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's URI buffer");
+			free_dictionary(dictionary);
+			return -ENOMEM;
+		}
+	}
+	dictionary->schema_type = schema_type;
+	dictionary->size = size;
+	// One byte at least, so that an empty dictionary is refused as too short
+	// rather than as out of memory.
+	dictionary->data = static_cast<uint8_t *>(std::calloc(size ? size : 1, 1));
+	if (!dictionary->data) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's data buffer");
+		free_dictionary(dictionary);
+		return -ENOMEM;
+	}
+	if (size)
+		std::memcpy(dictionary->data, data, size);
+
+	if (size < DICTIONARY_HEADER_SIZE)
+		return refuse(dictionary, -EINVAL, "Invalid length of the dictionary");
+	const_cursor header = cursor_at(dictionary, 2);
+	uint16_t entry_count = read_le16(header);
+	if (size < DICTIONARY_HEADER_SIZE + DICTIONARY_ENTRY_SIZE * size_t{entry_count})
+		return refuse(dictionary, -EINVAL, "Invalid length of the dictionary");
+	dictionary->entry_count = entry_count;
+	dictionary->header = cursor_at(dictionary, 0).position;
+	dictionary->entries = cursor_at(dictionary, DICTIONARY_HEADER_SIZE).position;
+	// Without entries there is no root entry to read (and a size check
+	// against the entry count does not catch a short buffer): refuse it here.
+	if (entry_count == 0)
+		return refuse(dictionary, -EINVAL, "The dictionary has no entries");
+
+	rde_bej_dictionary_entry root_entry = read_entry(dictionary, 0);
+	dictionary->name = entry_name(dictionary, root_entry);
+	if (!dictionary->name)
+		return refuse(dictionary, -EINVAL, "Couldn't find the name of the root object");
+
+	dictionary->properties = static_cast<rde_bej_property *>(
+		std::calloc(entry_count, sizeof(rde_bej_property)));
+	if (!dictionary->properties)
+		return refuse(dictionary, -ENOMEM, "Failed to allocate property buffer");
+
+	int status = init_property(dictionary, root_entry, nullptr, &dictionary->root);
+	if (status)
+		return refuse(dictionary, status, nullptr);
+
+	for (size_t i = 0; i < entry_count; i++) {
+		if (dictionary->properties[i].initialized)
+			continue;
+		// The entry has no node, hence no node name: show its name from
+		// the name table, or its position when it has no valid name.
+		rde_bej_dictionary_entry entry = read_entry(dictionary, i);
+		const char *name = entry_name(dictionary, entry);
+		if (name) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Property '%s' wasn't initialized", name);
+		} else {
+			char placeholder[32];
+			std::snprintf(placeholder, sizeof(placeholder), "<unnamed entry %u>",
+				      static_cast<unsigned>(i));
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Property '%s' wasn't initialized", placeholder);
+		}
+		return refuse(dictionary, -EINVAL, nullptr);
+	}
+
+	for (rde_bej_dictionary *d = context->dictionaries; d; d = d->next) {
+		if (d->schema_type == schema_type && std::strcmp(d->name, dictionary->name) == 0) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Dictionary named '%s' already exists",
+				    dictionary->name);
+			free_dictionary(dictionary);
+			return -EEXIST;
+		}
+	}
+
+	rde_bej_log(RDE_BEJ_LOG_DEBUG, "Adding dictionary '%s'", dictionary->name);
+	dictionary->next = context->dictionaries;
+	if (context->dictionaries)
+		context->dictionaries->prev = dictionary;
+	context->dictionaries = dictionary;
+	if (schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION)
+		context->annotation_dictionary = dictionary;
+	return 0;
+}
+
+extern "C" rde_bej_dictionary *rde_bej_dictionary_first(const rde_bej_context *context)
+{
+	return context ? context->dictionaries : nullptr;
+}
+
+extern "C" rde_bej_dictionary *rde_bej_dictionary_next(const rde_bej_dictionary *dictionary)
+{
+	return dictionary ? dictionary->next : nullptr;
+}
+
+extern "C" const char *rde_bej_dictionary_get_name(const rde_bej_dictionary *dictionary)
+{
+	return dictionary ? dictionary->name : nullptr;
+}
+
+extern "C" int32_t rde_bej_dictionary_get_schema_type(const rde_bej_dictionary *dictionary)
+{
+	return dictionary ? dictionary->schema_type : -1;
+}
+
+int find_dictionary(const rde_bej_context *context, const char *name, int32_t schema_type,
+		    rde_bej_dictionary **result)
+{
+	for (rde_bej_dictionary *d = context ? context->dictionaries : nullptr; d; d = d->next) {
+		if (d->schema_type == schema_type && name && std::strcmp(d->name, name) == 0) {
+			*result = d;
+			return 0;
+		}
+	}
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "Couldn't find dictionary named %s", name ? name : "(none)");
+	return -ENOENT;
+}
+
+namespace {
+
+// The first node of the list starting at `first` named exactly `name`.
+const rde_bej_property *find_child(const rde_bej_property *first, std::string_view name)
+{
+	for (const rde_bej_property *p = first; p; p = p->stailq) {
+		if (p->name && name == p->name)
+			return p;
+	}
+	return nullptr;
+}
+
+}  // namespace
+
+const rde_bej_property *find_property_by_name(const rde_bej_context *context, const char *name,
+					      const rde_bej_value *scope,
+					      const rde_bej_property **annotated_property)
+{
+	if (annotated_property)
+		*annotated_property = nullptr;
+	if (!scope || !scope->property)
+		return nullptr;
+	const rde_bej_property *set = scope->property;
+
+	if (set->data_type() == RDE_BEJ_DATA_TYPE_ARRAY) {
+		if (name) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Array items must be unnamed");
+			return nullptr;
+		}
+		const rde_bej_property *item = set->first_child();
+		if (!item) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Array property '%s' doesn't have any children",
+				    display_name(set));
+			return nullptr;
+		}
+		return item;
+	}
+
+	if (!name) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Only array items are allowed to be unnamed");
+		return nullptr;
+	}
+	std::string_view whole(name);
+	size_t at = whole.find('@');
+	if (at == std::string_view::npos)
+		return find_child(set->first_child(), whole);
+
+	if (!context || !context->annotation_dictionary) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Tried to access an annotation property, while no annotation dictionary has been registered");
+		return nullptr;
+	}
+	std::string_view property_part = whole.substr(0, at);
+	if (!property_part.empty() && annotated_property) {
+		const rde_bej_property *annotated = find_child(set->first_child(), property_part);
+		if (!annotated) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Couldn't find annotated property of property annotation named '%s'",
+				    name);
+			return nullptr;
+		}
+		*annotated_property = annotated;
+	}
+	return find_child(context->annotation_dictionary->root->first_child(), whole.substr(at));
+}
