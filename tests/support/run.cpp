@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -46,17 +47,18 @@ run_result spawn(const std::string &path, const std::vector<std::string> &argv,
 		cenv.push_back(const_cast<char *>(e.c_str()));
 	cenv.push_back(nullptr);
 
-	pid_t pid = fork();
-	if (pid < 0)
-		throw std::runtime_error("fork failed");
-	if (pid == 0) {
-		dup2(in[0], 0);
-		dup2(out[1], 1);
-		dup2(err[1], 2);
-		execve(path.c_str(), cargv.data(), cenv.data());
-		dprintf(2, "exec %s: %s\n", path.c_str(), strerror(errno));
-		_exit(127);
-	}
+	// posix_spawn rather than fork: a forked child of a program running
+	// under qemu-arm does not survive, a spawned one does.
+	posix_spawn_file_actions_t actions;
+	posix_spawn_file_actions_init(&actions);
+	posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+	posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+	posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+	pid_t pid;
+	int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, cargv.data(), cenv.data());
+	posix_spawn_file_actions_destroy(&actions);
+	if (rc != 0)
+		throw std::runtime_error("cannot start " + path + ": " + strerror(rc));
 	close(in[0]);
 	close(out[1]);
 	close(err[1]);
