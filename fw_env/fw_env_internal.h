@@ -1,0 +1,91 @@
+// Internal records and operations of the environment store, shared by its
+// units (configuration, image, variables) and by its tests.
+#ifndef FW_ENV_INTERNAL_H
+#define FW_ENV_INTERNAL_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "fw_env/fw_env.h"
+
+// MTD types as the kernel reports them (mtd_info_user.type).
+enum : uint8_t {
+	ENV_MTD_ABSENT = 0,
+	ENV_MTD_NORFLASH = 3,
+	ENV_MTD_NANDFLASH = 4,
+	ENV_MTD_DATAFLASH = 6,
+	ENV_MTD_UBIVOLUME = 7,
+};
+
+// One configured copy of the environment.
+struct env_device {
+	char *path;            // from the configuration; may be rewritten by the UBI lookup
+	int64_t offset;        // negative: from the end of a block device (made absolute by probing)
+	uint32_t env_size;     // image size in bytes
+	uint32_t erase_size;   // erase block size; 0 asks for the default
+	uint32_t sector_count; // erase blocks reserved; 0 asks for as many as needed
+	uint8_t mtd_type;
+	bool is_ubi;
+};
+
+// Process-wide device table, filled again by every load.
+extern env_device envdevices[2];
+extern int env_dev_count;
+extern bool env_redundant;
+
+// Size of the reserved range of a device (sector_count x erase_size).
+uint64_t env_range_size(const env_device &dev);
+
+// Reads the configuration file and probes the devices: 0 or -EINVAL.
+int env_config_read(const env_options *opts);
+// Probes device idx: >= 0, or < 0 after a message.
+int env_device_probe(int idx);
+
+enum class env_flag_scheme { none, boolean, incremental };
+
+// The loaded image and where its parts lie.
+struct env_store {
+	uint8_t *image;          // env_size bytes; nullptr when unloaded
+	uint8_t *flag;           // copy flag; nullptr without redundancy
+	char *data;              // the variable area
+	size_t data_size;
+	env_flag_scheme scheme;
+	int current;             // index of the device whose copy was chosen
+};
+extern env_store env_state;
+
+// The built-in default environment (510 bytes, list end and one more NUL).
+extern const char env_default[];
+extern const size_t env_default_size;
+
+int fw_env_load(const env_options *opts);
+void fw_env_release(const env_options *opts);
+int fw_env_commit(const env_options *opts);
+
+enum env_io_mode { ENV_IO_READ, ENV_IO_WRITE };
+// ENV_IO_READ: reads the current device's copy into the loaded image;
+// ENV_IO_WRITE: writes the loaded image to the target device. 0 or -1.
+int env_device_io(env_io_mode mode);
+
+// The value of name in the default environment, or nullptr.
+const char *env_default_get(const char *name);
+
+// Options used when the caller passes none.
+const env_options *env_default_options();
+
+// Variables (vars.cpp).
+enum env_type_code { ENV_TYPE_STRING, ENV_TYPE_DECIMAL, ENV_TYPE_HEX, ENV_TYPE_BOOL,
+		     ENV_TYPE_IPADDR, ENV_TYPE_MACADDR };
+enum env_access_code { ENV_ACCESS_ANY, ENV_ACCESS_READONLY, ENV_ACCESS_WRITEONCE,
+		       ENV_ACCESS_CHANGEDEFAULT };
+int fw_env_write(const char *name, const char *value);
+int env_var_type(const char *name);
+int env_var_access(const char *name);
+int env_check_value(const char *name, const char *value);
+
+// Walks a variable area of size bytes for name. Returns 1 and the entry's
+// bounds [*start, *end) (end past its NUL) when found, 0 when absent,
+// -1 when the area ends before the list does.
+int env_find(const char *area, size_t size, const char *name, size_t *start, size_t *end);
+
+#endif
