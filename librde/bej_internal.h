@@ -46,7 +46,7 @@ struct rde_bej_property {
 	}
 };
 
-// Byte view of one 10-byte dictionary entry inside the data copy.
+// One dictionary entry's fields, read with bounds checks (bej.cpp).
 struct rde_bej_dictionary_entry;
 
 struct rde_bej_dictionary {
@@ -76,6 +76,10 @@ struct rde_bej_real {
 	uint64_t leading_zero_count;
 };
 
+// Bump allocator behind a whole value tree: nodes and their string copies
+// come from a few large blocks and go in one release with the tree.
+struct rde_bej_arena;
+
 // One value node, for builder trees and decoded trees alike.
 struct rde_bej_value {
 	const rde_bej_property *property;
@@ -103,6 +107,11 @@ struct rde_bej_value {
 	rde_bej_value *children_first;
 	rde_bej_value *children_last;
 	rde_bej_value *next;
+	// The arena of the tree: owned by the root, borrowed by every other
+	// node (`pooled`: the node itself lives in it).  Nodes without an arena
+	// are allocated and released one by one.
+	rde_bej_arena *arena;
+	uint8_t pooled;
 };
 
 struct rde_bej_builder {
@@ -138,8 +147,29 @@ const rde_bej_property *find_property_by_name(const rde_bej_context *context, co
 rde_bej_value *new_bej_value(rde_bej_value *parent);
 rde_bej_value *alloc_bej_value(rde_bej_value *parent, const rde_bej_property *property,
 			       const rde_bej_property *annotated_property);
+// Gives a new root (no parent) an arena for its whole tree: children made
+// with new_bej_value under it, and buffers from value_buffer_alloc, are then
+// allocated from it and released with the root.  Returns false (after a log
+// line) when out of memory.
+bool attach_arena(rde_bej_value *root);
+// A buffer for a value's payload (string or bytestring copy): from the
+// tree's arena when it has one, else malloc.  nullptr when out of memory.
+void *value_buffer_alloc(rde_bej_value *value, size_t size);
+// Gives back a payload buffer from value_buffer_alloc (arena memory is kept
+// until the tree goes).
+void value_buffer_release(rde_bej_value *value, void *buffer);
 // Unlinks child from parent's children (keeping the tail and count right).
 void unlink_bej_value(rde_bej_value *parent, rde_bej_value *child);
 void trace_bej_value(const rde_bej_value *value, unsigned type, bool decoding);
+
+// ---- decoded value access (access.cpp) ----
+// Room for the name describe_value() formats.
+struct value_display_name {
+	char text[128];
+};
+// The name of a value for messages: its property's name, or for an unnamed
+// property (an array item) the nearest named ancestor's name followed by the
+// item's position at each unnamed step ("Items[2]", "Grid[0][3]").
+const char *describe_value(const rde_bej_value *value, value_display_name *buffer);
 
 #endif  // LIBRDE_BEJ_INTERNAL_H

@@ -53,9 +53,9 @@ void change_type(rde_bej_value *value, uint32_t type)
 	if (value->type == type)
 		return;
 	if (value->type == RDE_BEJ_DATA_TYPE_STRING)
-		std::free(value->payload.string);
+		value_buffer_release(value, value->payload.string);
 	else if (value->type == RDE_BEJ_DATA_TYPE_BYTESTRING)
-		std::free(value->payload.bytestring.data);
+		value_buffer_release(value, value->payload.bytestring.data);
 	if (value->type == RDE_BEJ_DATA_TYPE_STRING || value->type == RDE_BEJ_DATA_TYPE_BYTESTRING)
 		std::memset(&value->payload, 0, sizeof value->payload);
 	value->deferred_binding = 0;
@@ -273,7 +273,8 @@ extern "C" rde_bej_builder *rde_bej_builder_new(rde_bej_context *context, uint32
 	if (locator && locator->count)
 		property = locator->components[locator->count - 1].property;
 	builder->root = alloc_bej_value(nullptr, property, nullptr);
-	if (!builder->root) {
+	if (!builder->root || !attach_arena(builder->root)) {
+		rde_bej_value_free(builder->root);
 		std::free(builder);
 		return nullptr;
 	}
@@ -375,11 +376,11 @@ extern "C" int rde_bej_add_string(rde_bej_builder *builder, const char *name, co
 	int status = setter_value(builder, name, RDE_BEJ_DATA_TYPE_STRING, &v);
 	if (status)
 		return status;
-	std::free(v->payload.string);
+	value_buffer_release(v, v->payload.string);
 	v->payload.string = nullptr;
 	v->deferred_binding = std::strchr(value, '%') ? 1 : 0;
 	size_t size = std::strlen(value) + 1;
-	char *copy = static_cast<char *>(std::malloc(size));
+	char *copy = static_cast<char *>(value_buffer_alloc(v, size));
 	if (!copy) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value", shown(name));
 		return builder_fail(builder, -ENOMEM);

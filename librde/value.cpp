@@ -2,7 +2,10 @@
 // unlinking, release, lookup by name and the trace line.
 #include "bej_internal.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -10,9 +13,121 @@
 #include <new>
 #include <string_view>
 
+struct rde_bej_arena {
+	struct block {
+		block *next;
+	};
+	block *blocks = nullptr;
+	unsigned char *position = nullptr;
+	size_t left = 0;
+	size_t next_size = 4096;
+};
+
+namespace {
+
+constexpr size_t ARENA_ALIGN = alignof(std::max_align_t);
+constexpr size_t ARENA_MAX_BLOCK = size_t{1} << 20;
+constexpr size_t ARENA_HEADER =
+	(sizeof(rde_bej_arena::block) + ARENA_ALIGN - 1) & ~(ARENA_ALIGN - 1);
+
+// A new block of size usable bytes, linked behind the first one (or first
+// when there is none); nullptr when out of memory.
+unsigned char *arena_block(rde_bej_arena *arena, size_t size)
+{
+	if (size > SIZE_MAX - ARENA_HEADER)
+		return nullptr;
+	auto *block = static_cast<rde_bej_arena::block *>(std::malloc(ARENA_HEADER + size));
+	if (!block)
+		return nullptr;
+	if (arena->blocks) {
+		block->next = arena->blocks->next;
+		arena->blocks->next = block;
+	} else {
+		block->next = nullptr;
+		arena->blocks = block;
+	}
+	return reinterpret_cast<unsigned char *>(block) + ARENA_HEADER;
+}
+
+void *arena_alloc(rde_bej_arena *arena, size_t size)
+{
+	if (size > SIZE_MAX - ARENA_ALIGN)
+		return nullptr;
+	size = (size + ARENA_ALIGN - 1) & ~(ARENA_ALIGN - 1);
+	if (size <= arena->left) {
+		void *p = arena->position;
+		arena->position += size;
+		arena->left -= size;
+		return p;
+	}
+	// A large request gets a block of its own, so that the room left in
+	// the current block still serves the small ones.
+	if (size > arena->next_size / 2 && arena->blocks)
+		return arena_block(arena, size);
+	size_t block_size = std::max(size, arena->next_size);
+	unsigned char *data = arena_block(arena, block_size);
+	if (!data)
+		return nullptr;
+	// The newest small-object block becomes the current one, at the head.
+	auto *block = reinterpret_cast<rde_bej_arena::block *>(data - ARENA_HEADER);
+	if (arena->blocks != block) {
+		arena->blocks->next = block->next;
+		block->next = arena->blocks;
+		arena->blocks = block;
+	}
+	arena->next_size = std::min(arena->next_size * 2, ARENA_MAX_BLOCK);
+	arena->position = data + size;
+	arena->left = block_size - size;
+	return data;
+}
+
+void arena_destroy(rde_bej_arena *arena)
+{
+	for (rde_bej_arena::block *b = arena->blocks; b;) {
+		rde_bej_arena::block *next = b->next;
+		std::free(b);
+		b = next;
+	}
+	delete arena;
+}
+
+}  // namespace
+
+bool attach_arena(rde_bej_value *root)
+{
+	RDE_ASSERT(root->arena == NULL);
+	root->arena = new (std::nothrow) rde_bej_arena{};
+	if (!root->arena) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate BEJ value for property");
+		return false;
+	}
+	return true;
+}
+
+void *value_buffer_alloc(rde_bej_value *value, size_t size)
+{
+	return value->arena ? arena_alloc(value->arena, size) : std::malloc(size);
+}
+
+void value_buffer_release(rde_bej_value *value, void *buffer)
+{
+	if (!value->arena)
+		std::free(buffer);
+}
+
 rde_bej_value *new_bej_value(rde_bej_value *parent)
 {
-	auto *value = new (std::nothrow) rde_bej_value{};
+	rde_bej_value *value;
+	if (parent && parent->arena) {
+		void *memory = arena_alloc(parent->arena, sizeof(rde_bej_value));
+		value = memory ? new (memory) rde_bej_value{} : nullptr;
+		if (value) {
+			value->arena = parent->arena;
+			value->pooled = 1;
+		}
+	} else {
+		value = new (std::nothrow) rde_bej_value{};
+	}
 	if (!value) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate BEJ value for property");
 		return nullptr;
@@ -68,6 +183,8 @@ namespace {
 // property's: releasing by the held type never frees what is not a buffer.
 void release_payload(rde_bej_value *value)
 {
+	if (value->arena)
+		return;
 	if (value->type == RDE_BEJ_DATA_TYPE_STRING)
 		std::free(value->payload.string);
 	else if (value->type == RDE_BEJ_DATA_TYPE_BYTESTRING)
@@ -77,8 +194,17 @@ void release_payload(rde_bej_value *value)
 }  // namespace
 
 // Releases without recursion, so that the depth of a tree never costs stack.
+// A tree with an arena goes at once with it; a node inside an arena (a
+// subtree a null replaced) stays there until its root is released.
 extern "C" void rde_bej_value_free(rde_bej_value *value)
 {
+	if (!value || value->pooled)
+		return;
+	if (value->arena) {
+		arena_destroy(value->arena);
+		delete value;
+		return;
+	}
 	rde_bej_value *node = value;
 	while (node) {
 		if (rde_bej_value *child = node->children_first) {
