@@ -1,1 +1,219 @@
-// placeholder
+// Access to decoded trees: navigation, names and the typed getters.  Nothing
+// here changes a tree.
+#include "bej_internal.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// Position of a child among its parent's children, counted from 0.  The
+// decoder asks about the child it has just appended, which is the last.
+unsigned long long position_of(const rde_bej_value *child)
+{
+	const rde_bej_value *parent = child->parent;
+	if (parent->children_last == child)
+		return parent->child_count - 1;
+	unsigned long long position = 0;
+	for (const rde_bej_value *v = parent->children_first; v && v != child; v = v->next)
+		position++;
+	return position;
+}
+
+bool is_named(const rde_bej_value *value)
+{
+	return value->property && value->property->name;
+}
+
+// Logs the getters' type mismatch; false when the node has the type.
+bool type_mismatch(const rde_bej_value *value, unsigned type, const char *shown_name)
+{
+	if (value->type == type)
+		return false;
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid format for property '%s' (expected %s, received %s)",
+		    shown_name, rde_bej_data_type_name(type), rde_bej_data_type_name(value->type));
+	return true;
+}
+
+bool type_mismatch(const rde_bej_value *value, unsigned type)
+{
+	if (value->type == type)
+		return false;
+	value_display_name buffer;
+	return type_mismatch(value, type, describe_value(value, &buffer));
+}
+
+}  // namespace
+
+const char *describe_value(const rde_bej_value *value, value_display_name *buffer)
+{
+	if (!value)
+		return "";
+	if (is_named(value))
+		return value->property->name;
+
+	// Walk up through the unnamed steps to the nearest named value,
+	// collecting each step's position (-1: a root, whose position is not
+	// known).  Deep chains of unnamed steps keep their innermost positions.
+	constexpr int MAX_STEPS = 8;
+	long long positions[MAX_STEPS];
+	int steps = 0;
+	const char *base = "";
+	for (const rde_bej_value *v = value;; v = v->parent) {
+		if (is_named(v)) {
+			base = v->property->name;
+			break;
+		}
+		if (steps == MAX_STEPS) {
+			base = "...";
+			break;
+		}
+		if (!v->parent) {
+			// An unnamed root (a locator naming an array item): the
+			// array it belongs to is known from the schema only.
+			positions[steps++] = -1;
+			for (const rde_bej_property *p = v->property; p; p = p->parent) {
+				if (p->name) {
+					base = p->name;
+					break;
+				}
+			}
+			break;
+		}
+		positions[steps++] = static_cast<long long>(position_of(v));
+	}
+
+	size_t size = sizeof buffer->text;
+	int used = std::snprintf(buffer->text, size, "%s", base);
+	for (int i = steps - 1; i >= 0 && used >= 0 && static_cast<size_t>(used) < size; i--) {
+		int more = positions[i] < 0
+				   ? std::snprintf(buffer->text + used, size - used, "[]")
+				   : std::snprintf(buffer->text + used, size - used, "[%lld]", positions[i]);
+		if (more < 0)
+			break;
+		used += more;
+	}
+	return buffer->text;
+}
+
+extern "C" const char *rde_bej_get_name(const rde_bej_value *value)
+{
+	return value && value->property ? value->property->name : nullptr;
+}
+
+extern "C" uint32_t rde_bej_get_type(const rde_bej_value *value)
+{
+	return value ? value->type : uint32_t{RDE_BEJ_DATA_TYPE_NULL};
+}
+
+extern "C" bool rde_bej_is_property_annotation(const rde_bej_value *value)
+{
+	return value && value->annotated_property;
+}
+
+extern "C" const char *rde_bej_get_annotated_name(const rde_bej_value *value)
+{
+	return value && value->annotated_property ? value->annotated_property->name : nullptr;
+}
+
+extern "C" rde_bej_value *rde_bej_get_first_child(const rde_bej_value *value)
+{
+	if (!value || !value->property)
+		return nullptr;
+	unsigned type = value->property->data_type();
+	if (type != RDE_BEJ_DATA_TYPE_SET && type != RDE_BEJ_DATA_TYPE_ARRAY) {
+		value_display_name buffer;
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Property '%s' is not an array/set, but %s",
+			    describe_value(value, &buffer), rde_bej_data_type_name(type));
+		return nullptr;
+	}
+	return value->children_first;
+}
+
+extern "C" rde_bej_value *rde_bej_get_next_sibling(const rde_bej_value *value)
+{
+	if (!value)
+		return nullptr;
+	if (!value->parent) {
+		value_display_name buffer;
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Selected property '%s' is a root object",
+			    describe_value(value, &buffer));
+		return nullptr;
+	}
+	return value->next;
+}
+
+extern "C" int rde_bej_get_integer(const rde_bej_value *value, int64_t *out)
+{
+	if (type_mismatch(value, RDE_BEJ_DATA_TYPE_INTEGER))
+		return -EINVAL;
+	// Only a nine-byte integer carries an unsigned number of 2^63 or more.
+	if (!value->payload.integer.negative && value->payload.integer.value < 0) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Tried to access unsigned integer with MSB set as signed integer");
+		return -ERANGE;
+	}
+	*out = value->payload.integer.value;
+	return 0;
+}
+
+extern "C" int rde_bej_get_boolean(const rde_bej_value *value, bool *out)
+{
+	if (type_mismatch(value, RDE_BEJ_DATA_TYPE_BOOLEAN))
+		return -EINVAL;
+	*out = value->payload.boolean != 0;
+	return 0;
+}
+
+extern "C" int rde_bej_get_string(rde_bej_value *value, char **out)
+{
+	if (type_mismatch(value, RDE_BEJ_DATA_TYPE_STRING))
+		return -EINVAL;
+	*out = value->payload.string;
+	return 0;
+}
+
+// The number is whole.(leading zeros)(fraction) times ten to the exponent.
+extern "C" int rde_bej_get_real(const rde_bej_value *value, double *out)
+{
+	if (type_mismatch(value, RDE_BEJ_DATA_TYPE_REAL,
+			  is_named(value) ? value->property->name : "null"))
+		return -EINVAL;
+	const rde_bej_real &real = value->payload.real;
+	double result = static_cast<double>(real.whole) *
+			std::pow(10.0, static_cast<double>(real.exponent));
+	if (real.fraction != 0) {
+		double sign = real.whole < 0 ? -1.0 : 1.0;
+		double fraction = static_cast<double>(real.fraction);
+		double digits = std::floor(std::log10(fraction)) + 1.0;
+		// In doubles: hostile counts and exponents cannot overflow, they
+		// only drive the result to zero or infinity.
+		double scale = static_cast<double>(real.leading_zero_count) -
+			       static_cast<double>(real.exponent) + digits;
+		result += sign * fraction / std::pow(10.0, scale);
+	}
+	*out = result;
+	return 0;
+}
+
+extern "C" int rde_bej_get_enum(const rde_bej_value *value, const char **out)
+{
+	if (type_mismatch(value, RDE_BEJ_DATA_TYPE_ENUM))
+		return -EINVAL;
+	const rde_bej_property *option = value->property->first_child();
+	for (uint64_t position = 0; option && position < value->payload.enum_option; position++)
+		option = option->stailq;
+	// The decoder stores only options the dictionary has.
+	RDE_ASSERT(option != nullptr);
+	*out = option->name;
+	return 0;
+}
+
+extern "C" int rde_bej_get_resource_link(const rde_bej_value *value, uint32_t *out)
+{
+	if (type_mismatch(value, RDE_BEJ_DATA_TYPE_RESOURCE_LINK))
+		return -EINVAL;
+	*out = value->payload.resource_link;
+	return 0;
+}

@@ -23,6 +23,17 @@ inline constexpr size_t DICTIONARY_HEADER_SIZE = 12;
 inline constexpr size_t DICTIONARY_ENTRY_SIZE = 10;
 inline constexpr uint8_t FORMAT_NULLABLE = 0x04;
 
+// A builder opens at most this many nested sets and arrays below its root;
+// real resources stay far below it, and it keeps the recursive encoder's
+// stack small.
+inline constexpr int MAX_SCOPE_DEPTH = 64;
+// The deepest tree the decoder follows, counting every tuple and the inner
+// value of a property annotation as one level each (the root is level 1).
+// A builder's deepest tree (every scope an annotation, ending in a scalar
+// annotation) has 2 * MAX_SCOPE_DEPTH + 3 levels: the decoder takes exactly
+// what the encoder can write, and a hostile stream cannot exhaust the stack.
+inline constexpr int MAX_NESTING_DEPTH = 2 * MAX_SCOPE_DEPTH + 3;
+
 // One schema property node per dictionary entry; nodes live in the
 // dictionary's `properties` array and are never allocated one by one.
 struct rde_bej_property {

@@ -13,10 +13,6 @@
 
 namespace {
 
-// Scopes may nest this deep below the root.  Real resources stay far below
-// it; the limit keeps the recursive encoding of a tree within a small stack.
-constexpr int MAX_SCOPE_DEPTH = 64;
-
 const char *shown(const char *name) { return name ? name : "(unnamed)"; }
 
 bool is_container(const rde_bej_property *property)

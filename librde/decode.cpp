@@ -1,1 +1,499 @@
-// placeholder
+// The decoder: one BEJ encoding (header and root tuple) into a tree of value
+// nodes resolved against the registered dictionaries.
+//
+// Every byte is read through a const_cursor.  A tuple's value is read through
+// a cursor of its own that covers exactly the tuple's length, so no read of a
+// value can pass its end, and the enclosing cursor then skips the whole
+// length at once; whatever the value left unread is a size mismatch.
+#include "bej_internal.h"
+#include "cursor.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+constexpr uint32_t VERSION_1_0 = 0xF1F0F000;
+constexpr uint32_t VERSION_1_1 = 0xF1F1F000;
+constexpr size_t HEADER_SIZE = 7;
+
+constexpr uint8_t FORMAT_TOP_LEVEL_ANNOTATION = 0x02;
+constexpr uint8_t FORMAT_DEFERRED_BINDING = 0x01;
+
+unsigned format_data_type(uint8_t format) { return format >> 4; }
+
+// A tuple's type is acceptable for a property of its own type, and a null or
+// a property annotation is acceptable for any property.
+bool type_fits(unsigned tuple_type, const rde_bej_property *property)
+{
+	return tuple_type == property->data_type() || tuple_type == RDE_BEJ_DATA_TYPE_NULL ||
+	       tuple_type == RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION;
+}
+
+int decode_property(const rde_bej_context *context, const rde_bej_dictionary *dictionary,
+		    rde_bej_value *value, const_cursor &c, int depth);
+int decode_value(const rde_bej_context *context, rde_bej_value *value, const_cursor &c,
+		 int depth);
+
+// Resolves a tuple to its schema property: among the children of the
+// enclosing value's property, or of the annotation dictionary's root.
+const rde_bej_property *find_property_by_sequence_number(const rde_bej_context *context,
+							 const rde_bej_dictionary *dictionary,
+							 const rde_bej_value *parent,
+							 uint64_t sequence_field, uint8_t format)
+{
+	const rde_bej_property *start;
+	if ((sequence_field & 1) == 0) {
+		if (!parent)
+			return dictionary->root;
+		start = parent->property;
+	} else {
+		const rde_bej_dictionary *annotations = context->annotation_dictionary;
+		if (!annotations) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Unable to decode annotations as no annotation dictionary has been provided");
+			return nullptr;
+		}
+		start = annotations->root;
+		// Members of a structured annotation value are looked up among
+		// that value's own properties; a top-level annotation always at
+		// the annotation dictionary's root.
+		if (parent) {
+			const rde_bej_property *p = parent->property;
+			if (p->dictionary->schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION &&
+			    p != p->dictionary->root && !(format & FORMAT_TOP_LEVEL_ANNOTATION))
+				start = p;
+		}
+	}
+	// Every element of an array is its single item property, whatever
+	// sequence number the element's tuple carries.
+	uint64_t key = start->data_type() == RDE_BEJ_DATA_TYPE_ARRAY ? 0 : sequence_field >> 1;
+	for (const rde_bej_property *p = start->first_child(); p; p = p->stailq) {
+		if (p->sequence_number == key)
+			return p;
+	}
+	return nullptr;
+}
+
+// Reads a bejInteger (two's complement, least significant byte first) of
+// exactly count bytes into the node's integer payload.
+int decode_integer(rde_bej_value *value, const_cursor &c, size_t count)
+{
+	RDE_ASSERT(count <= c.remaining());
+	if (count == 0) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported integer size: 0");
+		return -EINVAL;
+	}
+	bool negative = (c.peek_at(count - 1) & 0x80) != 0;
+	value->payload.integer.negative = negative;
+	// Nine bytes only carry an unsigned number whose top bit needs the
+	// extra zero byte.
+	if (count > 9 || (count == 9 && c.peek_at(8) != 0)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Only %zu byte integers are supported", size_t{8});
+		return -EINVAL;
+	}
+	uint64_t bits = negative ? ~uint64_t{0} : 0;
+	size_t copied = count < 8 ? count : 8;
+	for (size_t i = 0; i < copied; i++) {
+		bits &= ~(uint64_t{0xFF} << (8 * i));
+		bits |= static_cast<uint64_t>(c.peek_at(i)) << (8 * i);
+	}
+	c.advance(count);
+	value->payload.integer.value = static_cast<int64_t>(bits);
+	return 0;
+}
+
+// bejReal: length of whole, whole, leading zero count, fraction, length of
+// exponent, exponent.
+int decode_real(rde_bej_value *value, const_cursor &c)
+{
+	rde_bej_real &real = value->payload.real;
+	uint64_t length;
+	int status = decode_nnint(c, &length);
+	if (status) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode whole length");
+		return status;
+	}
+	if (length > c.remaining()) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid length of whole");
+		return -EINVAL;
+	}
+	rde_bej_value scratch{};
+	status = decode_integer(&scratch, c, static_cast<size_t>(length));
+	if (status) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode whole");
+		return status;
+	}
+	real.whole = scratch.payload.integer.value;
+
+	status = decode_nnint(c, &real.leading_zero_count);
+	if (status) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode leading zero count");
+		return status;
+	}
+	status = decode_nnint(c, &real.fraction);
+	if (status) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode fraction");
+		return status;
+	}
+	status = decode_nnint(c, &length);
+	if (status) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode length of exponent");
+		return status;
+	}
+	real.exponent = 0;
+	if (length == 0)
+		return 0;
+	if (length > c.remaining()) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid length of exponent");
+		return -EINVAL;
+	}
+	scratch = rde_bej_value{};
+	status = decode_integer(&scratch, c, static_cast<size_t>(length));
+	if (status) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode exponent");
+		return status;
+	}
+	real.exponent = scratch.payload.integer.value;
+	return 0;
+}
+
+// The inner tuple of a property annotation: an annotation dictionary
+// property and its value, which the node then holds in place of the
+// annotated property's.
+int decode_property_annotation(const rde_bej_context *context, rde_bej_value *value,
+			       const_cursor &c, int depth)
+{
+	uint64_t sequence_field;
+	int status = decode_nnint(c, &sequence_field);
+	if (status) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Failed to decode inner sequence number of a property annotation");
+		return status;
+	}
+	if (c.remaining() == 0) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid size of the property annotation");
+		return -EINVAL;
+	}
+	uint8_t format = c.read_u8();
+	uint64_t length;
+	if (decode_nnint(c, &length)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode inner length of a property annotation");
+		return -EINVAL;
+	}
+	if ((sequence_field & 1) == 0) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Found property annotation not using the annotation dictionary");
+		return -EINVAL;
+	}
+	if (length != c.remaining()) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Inner property's length doesn't match outer's length");
+		return -EINVAL;
+	}
+	const rde_bej_property *annotation = find_property_by_sequence_number(
+		context, value->property->dictionary, nullptr, sequence_field, format);
+	if (!annotation) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Couldnt't find annotation property with a sequence number of %llu",
+			    static_cast<unsigned long long>(sequence_field >> 1));
+		return -EINVAL;
+	}
+	// The inner value must have the annotation property's type (or be a
+	// null or a further annotation), just as every other tuple must: so a
+	// decoded annotation reads like any other property of its dictionary,
+	// and its readers never meet, say, a string "@odata.count".
+	unsigned type = format_data_type(format);
+	if (!type_fits(type, annotation)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Unexpected data type for property '%s' (expected: %s, found: %s)",
+			    annotation->name ? annotation->name : "",
+			    rde_bej_data_type_name(annotation->data_type()),
+			    rde_bej_data_type_name(type));
+		return -EINVAL;
+	}
+	value->annotated_property = value->property;
+	value->property = annotation;
+	value->type = type;
+	return decode_value(context, value, c, depth + 1);
+}
+
+// Reads the bytes of one value (all that c holds) by the node's data type.
+// depth is the value's nesting level, the root's being 1.
+int decode_value(const rde_bej_context *context, rde_bej_value *value, const_cursor &c,
+		 int depth)
+{
+	const rde_bej_property *property = value->property;
+	value_display_name name_buffer;
+	if (depth > MAX_NESTING_DEPTH) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Nesting of property '%s' exceeds %d levels",
+			    describe_value(value, &name_buffer), MAX_NESTING_DEPTH);
+		return -EINVAL;
+	}
+
+	switch (value->type) {
+	case RDE_BEJ_DATA_TYPE_SET:
+	case RDE_BEJ_DATA_TYPE_ARRAY: {
+		uint64_t count;
+		if (decode_nnint(c, &count)) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode child count");
+			return -EINVAL;
+		}
+		// Every child takes at least five bytes, so a hostile count ends
+		// at the first child that is not there.
+		for (uint64_t i = 0; i < count; i++) {
+			rde_bej_value *child = new_bej_value(value);
+			if (!child)
+				return -ENOMEM;
+			int status = decode_property(context, property->dictionary, child, c,
+						     depth + 1);
+			if (status)
+				return status;
+		}
+		return 0;
+	}
+	case RDE_BEJ_DATA_TYPE_NULL:
+		return 0;
+	case RDE_BEJ_DATA_TYPE_INTEGER:
+		return decode_integer(value, c, c.remaining());
+	case RDE_BEJ_DATA_TYPE_ENUM: {
+		uint64_t option;
+		if (decode_nnint(c, &option))
+			return -EINVAL;
+		for (const rde_bej_property *p = property->first_child(); p; p = p->stailq) {
+			if (p->sequence_number == option) {
+				value->payload.enum_option = option;
+				return 0;
+			}
+		}
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Selected enumeration value %llu for property '%s' couldn't be found",
+			    static_cast<unsigned long long>(option),
+			    describe_value(value, &name_buffer));
+		return -EINVAL;
+	}
+	case RDE_BEJ_DATA_TYPE_STRING: {
+		size_t length = c.remaining();
+		if (length == 0) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found property '%s' with zero-length string",
+				    describe_value(value, &name_buffer));
+			return -EINVAL;
+		}
+		if (c.peek_at(length - 1) != 0) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found property '%s' with an unterminated string",
+				    describe_value(value, &name_buffer));
+			return -EINVAL;
+		}
+		auto *text = static_cast<char *>(value_buffer_alloc(value, length));
+		if (!text) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate data buffer for property '%s'",
+				    describe_value(value, &name_buffer));
+			return -ENOMEM;
+		}
+		c.read(text, length);
+		value->payload.string = text;
+		return 0;
+	}
+	case RDE_BEJ_DATA_TYPE_REAL:
+		return decode_real(value, c);
+	case RDE_BEJ_DATA_TYPE_BOOLEAN:
+		if (c.remaining() != 1) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid length of a boolean property '%s': %llu",
+				    describe_value(value, &name_buffer),
+				    static_cast<unsigned long long>(c.remaining()));
+			return -EINVAL;
+		}
+		value->payload.boolean = c.read_u8() != 0;
+		return 0;
+	case RDE_BEJ_DATA_TYPE_BYTESTRING: {
+		size_t length = c.remaining();
+		if (length == 0) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found property '%s' with zero-length bytestring",
+				    describe_value(value, &name_buffer));
+			return -EINVAL;
+		}
+		auto *data = static_cast<uint8_t *>(value_buffer_alloc(value, length));
+		if (!data) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Failed to allocate bytestring data buffer for property '%s'",
+				    describe_value(value, &name_buffer));
+			return -ENOMEM;
+		}
+		c.read(data, length);
+		value->payload.bytestring.data = data;
+		value->payload.bytestring.length = static_cast<uint32_t>(length);
+		return 0;
+	}
+	case RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION:
+		return decode_property_annotation(context, value, c, depth);
+	case RDE_BEJ_DATA_TYPE_RESOURCE_LINK: {
+		uint64_t link;
+		int status = decode_nnint(c, &link);
+		if (status) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode property's '%s' resource link",
+				    describe_value(value, &name_buffer));
+			return status;
+		}
+		if (link > UINT32_MAX) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Unsupported resource link value of '%s' property: %llu",
+				    describe_value(value, &name_buffer),
+				    static_cast<unsigned long long>(link));
+			return -EINVAL;
+		}
+		value->payload.resource_link = static_cast<uint32_t>(link);
+		return 0;
+	}
+	default:
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported data type: %d (%s)",
+			    static_cast<int>(value->type), rde_bej_data_type_name(value->type));
+		return -EINVAL;
+	}
+}
+
+// Reads one SFLV tuple from c into value, whose parent link is set.  The
+// root arrives with its property fixed; every other node is resolved here.
+int decode_property(const rde_bej_context *context, const rde_bej_dictionary *dictionary,
+		    rde_bej_value *value, const_cursor &c, int depth)
+{
+	uint64_t sequence_field;
+	int status = decode_nnint(c, &sequence_field);
+	if (status) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode sequence number");
+		return status;
+	}
+	if (c.remaining() == 0) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid encoding length");
+		return -EINVAL;
+	}
+	uint8_t format = c.read_u8();
+	uint64_t length;
+	if (decode_nnint(c, &length)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode value's length");
+		return -EINVAL;
+	}
+
+	const rde_bej_property *property = value->property;
+	if (!property) {
+		property = find_property_by_sequence_number(context, dictionary, value->parent,
+							    sequence_field, format);
+		if (!property) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Failed to find property with a sequence number %llu",
+				    static_cast<unsigned long long>(sequence_field));
+			return -EINVAL;
+		}
+		value->property = property;
+	}
+
+	// The name is formatted only for a line that shows it.
+	value_display_name name_buffer;
+	auto name = [&] { return describe_value(value, &name_buffer); };
+	if (rde_bej_tracing())
+		rde_bej_log(RDE_BEJ_LOG_TRACE, "Decoding property: '%s'", name());
+
+	unsigned type = format_data_type(format);
+	if (!type_fits(type, property)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Unexpected data type for property '%s' (expected: %s, found: %s)",
+			    name(), rde_bej_data_type_name(property->data_type()),
+			    rde_bej_data_type_name(type));
+		return -EINVAL;
+	}
+	if (length > static_cast<uint64_t>(c.remaining())) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Length of property '%s' exceeds data size", name());
+		return -EINVAL;
+	}
+
+	value->type = type;
+	// The length fits the remaining buffer, so it fits a size_t; buffers
+	// beyond 4 GiB are not BEJ's business, value_size keeps 32 bits.
+	size_t value_length = static_cast<size_t>(length);
+	value->value_size = static_cast<uint32_t>(value_length);
+	value->deferred_binding = (format & FORMAT_DEFERRED_BINDING) != 0;
+
+	const_cursor inner{c.position, value_length};
+	status = decode_value(context, value, inner, depth);
+	if (rde_bej_tracing())
+		trace_bej_value(value, value->type, true);
+	if (status)
+		return status;
+
+	c.advance(value_length);
+	if (inner.remaining() != 0) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Failed to decode property '%s': size mismatch (expected: %zu, actual: %zu)",
+			    name(), value_length, value_length - inner.remaining());
+		return -EINVAL;
+	}
+	return 0;
+}
+
+}  // namespace
+
+extern "C" int rde_bej_decode(rde_bej_context *context, const char *name, int32_t schema_type,
+			      const uint8_t *bytes, size_t length, const rde_bej_locator *locator,
+			      rde_bej_value **result)
+{
+	if (!context || !name || !result || (!bytes && length)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid arguments to rde_bej_decode");
+		return -EINVAL;
+	}
+	if (length <= HEADER_SIZE - 1) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid encoding length");
+		return -EINVAL;
+	}
+	const_cursor c{bytes, length};
+	uint8_t header[HEADER_SIZE];
+	c.read(header, HEADER_SIZE);
+	uint32_t version = static_cast<uint32_t>(header[0]) |
+			   static_cast<uint32_t>(header[1]) << 8 |
+			   static_cast<uint32_t>(header[2]) << 16 |
+			   static_cast<uint32_t>(header[3]) << 24;
+	if (version != VERSION_1_0 && version != VERSION_1_1) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported encoding version: 0x%x", version);
+		return -EINVAL;
+	}
+	// header[4] and header[5] are flags that carry nothing for decoding.
+	if (header[6] != schema_type) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid schema type (expected: %d, found: %d)",
+			    static_cast<int>(schema_type), static_cast<int>(header[6]));
+		return -EINVAL;
+	}
+
+	rde_bej_dictionary *dictionary = nullptr;
+	int status = find_dictionary(context, name, schema_type, &dictionary);
+	if (status)
+		return status;
+
+	// A locator without components names no property below the root, so
+	// it decodes the whole resource, as no locator does.
+	const rde_bej_property *property = dictionary->root;
+	if (locator && locator->count > 0)
+		property = locator->components[locator->count - 1].property;
+
+	// The whole tree, strings included, comes from the root's arena.
+	rde_bej_value *root = alloc_bej_value(nullptr, property, nullptr);
+	if (root && !attach_arena(root)) {
+		rde_bej_value_free(root);
+		root = nullptr;
+	}
+	if (!root) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate BEJ value object for property '%s'",
+			    name);
+		return -ENOMEM;
+	}
+	status = decode_property(context, dictionary, root, c, 1);
+	if (status) {
+		rde_bej_value_free(root);
+		return status;
+	}
+	if (c.remaining() != 0) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid length of the data buffer: %zu bytes remaining",
+			    c.remaining());
+		rde_bej_value_free(root);
+		return -EINVAL;
+	}
+	*result = root;
+	return 0;
+}
