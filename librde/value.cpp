@@ -12,10 +12,12 @@
 #include <cstring>
 #include <new>
 #include <string_view>
+#include <sys/mman.h>
 
 struct rde_bej_arena {
 	struct block {
 		block *next;
+		size_t mapped;  // length of the mapping, 0 for a malloc block
 	};
 	block *blocks = nullptr;
 	unsigned char *position = nullptr;
@@ -27,6 +29,7 @@ namespace {
 
 constexpr size_t ARENA_ALIGN = alignof(std::max_align_t);
 constexpr size_t ARENA_MAX_BLOCK = size_t{1} << 20;
+constexpr size_t ARENA_MAP_THRESHOLD = size_t{256} << 10;
 constexpr size_t ARENA_HEADER =
 	(sizeof(rde_bej_arena::block) + ARENA_ALIGN - 1) & ~(ARENA_ALIGN - 1);
 
@@ -36,9 +39,23 @@ unsigned char *arena_block(rde_bej_arena *arena, size_t size)
 {
 	if (size > SIZE_MAX - ARENA_HEADER)
 		return nullptr;
-	auto *block = static_cast<rde_bej_arena::block *>(std::malloc(ARENA_HEADER + size));
-	if (!block)
-		return nullptr;
+	size_t total = ARENA_HEADER + size;
+	rde_bej_arena::block *block;
+	if (total >= ARENA_MAP_THRESHOLD) {
+		// Large blocks are mapped with their pages in place: touching a
+		// fresh page one fault at a time costs more than the tree itself.
+		void *m = mmap(nullptr, total, PROT_READ | PROT_WRITE,
+			       MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+		if (m == MAP_FAILED)
+			return nullptr;
+		block = static_cast<rde_bej_arena::block *>(m);
+		block->mapped = total;
+	} else {
+		block = static_cast<rde_bej_arena::block *>(std::malloc(total));
+		if (!block)
+			return nullptr;
+		block->mapped = 0;
+	}
 	if (arena->blocks) {
 		block->next = arena->blocks->next;
 		arena->blocks->next = block;
@@ -85,7 +102,10 @@ void arena_destroy(rde_bej_arena *arena)
 {
 	for (rde_bej_arena::block *b = arena->blocks; b;) {
 		rde_bej_arena::block *next = b->next;
-		std::free(b);
+		if (b->mapped)
+			munmap(b, b->mapped);
+		else
+			std::free(b);
 		b = next;
 	}
 	delete arena;
