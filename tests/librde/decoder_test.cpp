@@ -85,17 +85,6 @@ void decode(decoded &out, const registry &r, const std::vector<uint8_t> &bytes,
 		EXPECT_EQ(root, untouched) << "result written on failure";
 }
 
-std::vector<uint8_t> nnint(uint64_t x)
-{
-	std::vector<uint8_t> bytes;
-	do {
-		bytes.push_back(static_cast<uint8_t>(x));
-		x >>= 8;
-	} while (x);
-	bytes.insert(bytes.begin(), static_cast<uint8_t>(bytes.size()));
-	return bytes;
-}
-
 // One tuple: sequence-number field, format byte, length, value.
 std::vector<uint8_t> tuple(uint64_t sequence_field, uint8_t format,
 			   const std::vector<uint8_t> &value)

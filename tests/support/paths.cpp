@@ -112,3 +112,14 @@ std::string to_hex(const std::vector<uint8_t> &bytes)
 	}
 	return s;
 }
+
+std::vector<uint8_t> nnint(uint64_t value)
+{
+	std::vector<uint8_t> out{0};
+	do {
+		out.push_back(static_cast<uint8_t>(value));
+		value >>= 8;
+	} while (value);
+	out[0] = static_cast<uint8_t>(out.size() - 1);
+	return out;
+}

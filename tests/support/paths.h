@@ -27,4 +27,8 @@ bool file_exists(const std::string &path);
 std::vector<uint8_t> parse_hex(const std::string &text);
 std::string to_hex(const std::vector<uint8_t> &bytes);
 
+// The nnint of value as BEJ writes it: a length byte, then the value's bytes
+// from the least significant one, at least one.
+std::vector<uint8_t> nnint(uint64_t value);
+
 #endif

@@ -78,17 +78,6 @@ std::vector<std::string> dictionary_files(const std::string &dir)
 	return names;
 }
 
-std::vector<uint8_t> nnint(uint64_t value)
-{
-	std::vector<uint8_t> out{0};
-	do {
-		out.push_back(static_cast<uint8_t>(value));
-		value >>= 8;
-	} while (value);
-	out[0] = static_cast<uint8_t>(out.size() - 1);
-	return out;
-}
-
 TEST(cli_reference, every_dictionary_registers_or_names_its_fault)
 {
 	std::string redfish = redfish_dir();

@@ -53,19 +53,6 @@ std::string compile(const char *description, const std::string &path)
 	return path;
 }
 
-// The DSP0218 nnint of value: a length byte, then the value's bytes from the
-// least significant one, at least one.
-std::vector<uint8_t> nnint(uint64_t value)
-{
-	std::vector<uint8_t> out{0};
-	do {
-		out.push_back(static_cast<uint8_t>(value));
-		value >>= 8;
-	} while (value);
-	out[0] = static_cast<uint8_t>(out.size() - 1);
-	return out;
-}
-
 // Both dictionaries, an empty map and a scratch folder, shared by a suite.
 class cli : public testing::Test {
 protected:
