@@ -51,7 +51,7 @@ unsigned char *arena_block(rde_bej_arena *arena, size_t size)
 		block = static_cast<rde_bej_arena::block *>(m);
 		block->mapped = total;
 	} else {
-		block = static_cast<rde_bej_arena::block *>(std::malloc(total));
+		block = static_cast<rde_bej_arena::block *>(std::calloc(1, total));
 		if (!block)
 			return nullptr;
 		block->mapped = 0;
@@ -66,6 +66,7 @@ unsigned char *arena_block(rde_bej_arena *arena, size_t size)
 	return reinterpret_cast<unsigned char *>(block) + ARENA_HEADER;
 }
 
+// Hands out zeroed memory: blocks start zeroed and nothing is ever reused.
 void *arena_alloc(rde_bej_arena *arena, size_t size)
 {
 	if (size > SIZE_MAX - ARENA_ALIGN)
@@ -139,8 +140,9 @@ rde_bej_value *new_bej_value(rde_bej_value *parent)
 {
 	rde_bej_value *value;
 	if (parent && parent->arena) {
-		void *memory = arena_alloc(parent->arena, sizeof(rde_bej_value));
-		value = memory ? new (memory) rde_bej_value{} : nullptr;
+		// Arena memory comes zeroed (calloc, or fresh pages), and a node
+		// is a plain record: its all-zero bytes are the empty node.
+		value = static_cast<rde_bej_value *>(arena_alloc(parent->arena, sizeof(rde_bej_value)));
 		if (value) {
 			value->arena = parent->arena;
 			value->pooled = 1;
