@@ -320,16 +320,12 @@ void format_trace_text(const rde_bej_value *value, unsigned type, char *text, si
 	}
 }
 
-const char *trace_name(const rde_bej_property *property)
-{
-	return property && property->name ? property->name : "(unnamed)";
-}
-
 }  // namespace
 
 void trace_bej_value(const rde_bej_value *value, unsigned type, bool decoding)
 {
 	char text[1024];
+	value_display_name name;  // array items show as their array and position
 	if (type == RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION) {
 		// The annotation's own value first.  A decoded annotation that
 		// failed before its inner format byte still holds the annotation
@@ -344,5 +340,5 @@ void trace_bej_value(const rde_bej_value *value, unsigned type, bool decoding)
 		format_trace_text(value, type, text, sizeof text);
 	}
 	rde_bej_log(RDE_BEJ_LOG_TRACE, "%s %s %s with %s", decoding ? "Decoding" : "Encoding",
-		    rde_bej_data_type_name(type), trace_name(value->property), text);
+		    rde_bej_data_type_name(type), describe_value(value, &name), text);
 }
