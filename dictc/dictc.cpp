@@ -8,6 +8,7 @@
 #include "dictc.h"
 
 #include <json-c/json.h>
+#include <librde/rde_bej.h>
 
 #include <climits>
 #include <cstring>
@@ -31,24 +32,18 @@ constexpr unsigned MAX_OFFSET = 65535;
 // A name's length byte counts the terminating NUL.
 constexpr size_t MAX_NAME = 254;
 
-enum : uint8_t {
-	T_SET = 0,
-	T_ARRAY = 1,
-	T_ENUM = 4,
-	T_STRING = 5,
-	T_CHOICE = 9,
-};
-
-const char *const TYPE_NAMES[16] = {
-	"set", "array", "null", "integer", "enum", "string", "real", "boolean",
-	"bytestring", "choice", "property_annotation", nullptr, nullptr, nullptr,
-	"resource_link", "resource_link_expansion",
-};
+// A printable data type name, or nullptr for the reserved codes (the
+// library's table names those "unknown").
+const char *type_name(uint8_t type)
+{
+	const char *name = rde_bej_data_type_name(type);
+	return std::strcmp(name, "unknown") == 0 ? nullptr : name;
+}
 
 std::string type_label(uint8_t type)
 {
-	if (type < 16 && TYPE_NAMES[type])
-		return TYPE_NAMES[type];
+	if (const char *name = type_name(type))
+		return name;
 	return "type " + std::to_string(type);
 }
 
@@ -63,7 +58,7 @@ struct prop {
 	std::string parent_path;   // the path a name is appended to
 	bool named = false;
 	std::string name;
-	uint8_t type = T_SET;
+	uint8_t type = RDE_BEJ_DATA_TYPE_SET;
 	uint8_t flags = 0;         // low nibble of the format byte
 	uint16_t sequence_number = 0;
 	std::vector<prop *> kids;  // own child range, in order
@@ -174,7 +169,7 @@ bool compiler::parse_type(json_object *v, const std::string &where, uint8_t *typ
 		return fail(where, "'type' must be a type name or a number 0 to 15");
 	const char *s = json_object_get_string(v);
 	for (uint8_t t = 0; t < 16; t++)
-		if (TYPE_NAMES[t] && strcmp(TYPE_NAMES[t], s) == 0 &&
+		if (type_name(t) && strcmp(type_name(t), s) == 0 &&
 		    strlen(s) == (size_t)json_object_get_string_len(v)) {
 			*type = t;
 			return true;
@@ -398,20 +393,20 @@ bool compiler::parse_prop(json_object *obj, prop *p, bool root, bool item, int d
 	p->flags = (uint8_t)(flags | (nullable ? 4 : 0));
 
 	const std::string tname = type_label(p->type);
-	if (kids && p->type != T_SET && p->type != T_CHOICE)
+	if (kids && p->type != RDE_BEJ_DATA_TYPE_SET && p->type != RDE_BEJ_DATA_TYPE_CHOICE)
 		return fail(p->path, "'children' is for set and choice properties, not " + tname +
-					     (p->type == T_ARRAY ? " (use 'item')" :
-					      p->type == T_ENUM ? " (use 'options')" : ""));
-	if (item_obj && p->type != T_ARRAY)
+					     (p->type == RDE_BEJ_DATA_TYPE_ARRAY ? " (use 'item')" :
+					      p->type == RDE_BEJ_DATA_TYPE_ENUM ? " (use 'options')" : ""));
+	if (item_obj && p->type != RDE_BEJ_DATA_TYPE_ARRAY)
 		return fail(p->path, "'item' is for array properties, not " + tname);
-	if (options && p->type != T_ENUM)
+	if (options && p->type != RDE_BEJ_DATA_TYPE_ENUM)
 		return fail(p->path, "'options' is for enum properties, not " + tname);
 	if (!p->children_of.empty()) {
 		if (kids || item_obj || options)
 			return fail(p->path, "'children_of' cannot be combined with its own "
 					     "'children', 'item' or 'options'");
-		if (p->type != T_SET && p->type != T_ARRAY && p->type != T_ENUM &&
-		    p->type != T_CHOICE)
+		if (p->type != RDE_BEJ_DATA_TYPE_SET && p->type != RDE_BEJ_DATA_TYPE_ARRAY && p->type != RDE_BEJ_DATA_TYPE_ENUM &&
+		    p->type != RDE_BEJ_DATA_TYPE_CHOICE)
 			return fail(p->path, "'children_of' is for set, array, enum and choice "
 					     "properties, not " + tname);
 	}
@@ -437,7 +432,7 @@ bool compiler::parse_prop(json_object *obj, prop *p, bool root, bool item, int d
 			if (!seen.insert(c->name).second)
 				return fail(p->path, "option '" + c->name + "' is listed twice");
 			c->named = true;
-			c->type = T_STRING;
+			c->type = RDE_BEJ_DATA_TYPE_STRING;
 			c->sequence_number = (uint16_t)i;
 			c->path += " option '" + c->name + "'";
 			p->kids.push_back(c);
@@ -473,7 +468,7 @@ bool compiler::parse_kids(json_object *kids, prop *p, int depth)
 		if (c->named && !seen.insert(c->name).second)
 			return fail(c->path, "a sibling of the same name is listed before it");
 		// Only array items and choice options may go without a name.
-		if (!c->named && p->type != T_CHOICE)
+		if (!c->named && p->type != RDE_BEJ_DATA_TYPE_CHOICE)
 			return fail(c->path, "unnamed property inside " + type_label(p->type) + " '" +
 						     p->name + "' (only choices may have unnamed children)");
 	}
@@ -501,13 +496,13 @@ bool compiler::resolve_shares()
 		// The shared range must suit this property's own type.
 		const auto &kids = t->kids;
 		for (const prop *c : kids) {
-			if (p->type == T_SET && !c->named)
+			if (p->type == RDE_BEJ_DATA_TYPE_SET && !c->named)
 				return fail(p->path, "'children_of' \"" + p->children_of +
 							     "\" brings unnamed children into a set");
-			if (p->type == T_ENUM && c->type != T_STRING)
+			if (p->type == RDE_BEJ_DATA_TYPE_ENUM && c->type != RDE_BEJ_DATA_TYPE_STRING)
 				return fail(p->path, "'children_of' \"" + p->children_of +
 							     "\" brings non-string children into an enum");
-			if (p->type == T_ARRAY && (c->named || kids.size() > 1))
+			if (p->type == RDE_BEJ_DATA_TYPE_ARRAY && (c->named || kids.size() > 1))
 				return fail(p->path, "'children_of' \"" + p->children_of +
 							     "\" must lead to a single unnamed item for an array");
 		}
