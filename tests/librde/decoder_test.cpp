@@ -245,7 +245,7 @@ TEST_P(DecodeVector, MatchesExpectation)
 }
 
 INSTANTIATE_TEST_SUITE_P(Vectors, DecodeVector, testing::ValuesIn(vector_cases()),
-			 [](const testing::TestParamInfo<std::string> &info) { return info.param; });
+			 [](const testing::TestParamInfo<std::string> &param) { return param.param; });
 
 // ---- access --------------------------------------------------------------
 

@@ -74,7 +74,7 @@ public:
 
 // A builder that frees itself.
 struct Builder {
-	explicit Builder(rde_bej_builder *b) : b(b) {}
+	explicit Builder(rde_bej_builder *builder) : b(builder) {}
 	~Builder() { rde_bej_builder_free(b); }
 	rde_bej_builder *b;
 };
