@@ -54,9 +54,19 @@ struct env_store {
 };
 extern env_store env_state;
 
-// The built-in default environment (510 bytes, list end and one more NUL).
-extern const char env_default[];
-extern const size_t env_default_size;
+// Copy flag values of the boolean scheme: the process-wide obsolete byte
+// (written to mark the old copy) and the active value.
+extern const uint8_t env_obsolete_flag;
+constexpr uint8_t ENV_ACTIVE_FLAG = 1;
+
+// Which of two stored copies a load keeps, from their CRCs and flags:
+// neither when both CRCs are bad (the default environment is used).
+struct env_copy {
+	bool crc_ok;
+	uint8_t flag;
+};
+enum class env_choice { first, second, neither };
+env_choice env_choose_copy(env_flag_scheme scheme, env_copy first, env_copy second);
 
 int fw_env_load(const env_options *opts);
 void fw_env_release(const env_options *opts);
