@@ -188,6 +188,44 @@ bool forbidden(const char *name, unsigned op)
 	return (access_masks[env_var_access(name)] & op) != 0;
 }
 
+// The value words against the variable's type: 0, or -1 after a message.
+int check_params(const char *name, char *const words[], int count)
+{
+	if (count == 0)
+		return 0;
+	// The type is looked up here only when it can refuse extra words, so
+	// that a warning about its letter is printed once per check.
+	if (count > 1 && env_var_type(name) != ENV_TYPE_STRING) {
+		printf("## Error: too many parameters for setting \"%s\"\n", name);
+		return -1;
+	}
+	return env_check_value(name, words[0]);
+}
+
+// Joins count words with single spaces into a new string (nullptr for no
+// words), growing it word by word: 0, or -1 after a message.
+int join_words(char *const words[], int count, char **value)
+{
+	size_t len = 0;
+	for (int i = 0; i < count; i++) {
+		size_t wlen = strlen(words[i]);
+		size_t need = len + (i ? 1 : 0) + wlen + 1;
+		char *grown = static_cast<char *>(realloc(*value, need));
+		if (!grown) {
+			fprintf(stderr, "Cannot malloc %zu bytes: %s\n", need, strerror(errno));
+			free(*value);
+			*value = nullptr;
+			return -1;
+		}
+		*value = grown;
+		if (i)
+			(*value)[len++] = ' ';
+		memcpy(*value + len, words[i], wlen + 1);
+		len += wlen;
+	}
+	return 0;
+}
+
 }  // namespace
 
 int env_find(const char *area, size_t size, const char *name, size_t *start, size_t *end)
@@ -334,40 +372,11 @@ extern "C" int fw_env_set(int argc, char *const argv[], struct env_options *opts
 	int words = 0;
 	while (words < argc - 1 && argv[1 + words])
 		words++;
-
-	if (words > 0) {
-		// The type is looked up here only when it can refuse extra words,
-		// so that a warning about its letter is printed once per check.
-		if (words > 1 && env_var_type(name) != ENV_TYPE_STRING) {
-			printf("## Error: too many parameters for setting \"%s\"\n", name);
-			fw_env_release(o);
-			return -1;
-		}
-		if (env_check_value(name, argv[1]) < 0) {
-			fw_env_release(o);
-			return -1;
-		}
-	}
-
 	char *value = nullptr;
-	size_t len = 0;
-	for (int i = 0; i < words; i++) {
-		size_t wlen = strlen(argv[1 + i]);
-		size_t need = len + (i ? 1 : 0) + wlen + 1;
-		char *grown = static_cast<char *>(realloc(value, need));
-		if (!grown) {
-			fprintf(stderr, "Cannot malloc %zu bytes: %s\n", need, strerror(errno));
-			free(value);
-			fw_env_release(o);
-			return -1;
-		}
-		value = grown;
-		if (i)
-			value[len++] = ' ';
-		memcpy(value + len, argv[1 + i], wlen + 1);
-		len += wlen;
+	if (check_params(name, argv + 1, words) < 0 || join_words(argv + 1, words, &value) < 0) {
+		fw_env_release(o);
+		return -1;
 	}
-
 	// A refused change is reported by its message; the environment is
 	// written back either way.
 	fw_env_write(name, value);
