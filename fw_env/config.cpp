@@ -64,12 +64,11 @@ bool volume_has_name(const char *entry, const char *volume)
 // The number of the volume of UBI device devnum called volume, or -1.
 int find_ubi_volume(long devnum, const char *volume)
 {
-	const env_io &io = env_io_current();
-	DIR *dir = io.opendir(ubi_sysfs);
+	DIR *dir = env_io_current().opendir(ubi_sysfs);
 	if (!dir)
 		return -1;
 	int found = -1;
-	while (struct dirent *entry = io.readdir(dir)) {
+	while (struct dirent *entry = readdir(dir)) {
 		int d = -1, v = -1;
 		if (sscanf(entry->d_name, "ubi%d_%d", &d, &v) != 2 || d != devnum || v < 0)
 			continue;
@@ -78,7 +77,7 @@ int find_ubi_volume(long devnum, const char *volume)
 			break;
 		}
 	}
-	io.closedir(dir);
+	closedir(dir);
 	return found;
 }
 

@@ -383,7 +383,7 @@ void open_replacement(commit_files &f, const char *path)
 	}
 	mode_t mode = 0;
 	if (io.file_mode(f.current, &mode) == 0)
-		io.fchmod(f.target, mode & 07777);
+		fchmod(f.target, mode & 07777);
 	f.target_path = f.tmp_path;
 }
 
