@@ -227,15 +227,7 @@ int config_lines(FILE *f)
 	return count;
 }
 
-}  // namespace
-
-const env_options *env_default_options() { return &default_options; }
-
-uint64_t env_range_size(const env_device &dev)
-{
-	return static_cast<uint64_t>(dev.sector_count) * dev.erase_size;
-}
-
+// Probes device idx: 0, or -1 after a message.
 int env_device_probe(int idx)
 {
 	env_device &dev = envdevices[idx];
@@ -255,6 +247,15 @@ int env_device_probe(int idx)
 		rc = check_geometry(dev);
 	io.close(fd);
 	return rc;
+}
+
+}  // namespace
+
+const env_options *env_default_options() { return &default_options; }
+
+uint64_t env_range_size(const env_device &dev)
+{
+	return static_cast<uint64_t>(dev.sector_count) * dev.erase_size;
 }
 
 int env_config_read(const env_options *opts)

@@ -9,6 +9,11 @@
 
 namespace {
 
+// Type and access codes: positions of their letters.
+enum env_type_code { ENV_TYPE_STRING, ENV_TYPE_DECIMAL, ENV_TYPE_HEX, ENV_TYPE_BOOL,
+		     ENV_TYPE_IPADDR, ENV_TYPE_MACADDR };
+enum env_access_code { ENV_ACCESS_ANY, ENV_ACCESS_READONLY, ENV_ACCESS_WRITEONCE,
+		       ENV_ACCESS_CHANGEDEFAULT };
 constexpr char type_letters[] = "sdxbim";
 constexpr char access_letters[] = "aroc";
 constexpr char default_flags[] =
@@ -91,6 +96,34 @@ bool var_flags(const char *name, const char **attr, size_t *len)
 	return flags_entry(default_flags, name, attr, len);
 }
 
+int env_var_type(const char *name)
+{
+	const char *attr = nullptr;
+	size_t len = 0;
+	if (!var_flags(name, &attr, &len) || len == 0)
+		return ENV_TYPE_STRING;
+	const char *t = strchr(type_letters, attr[0]);
+	if (!t) {
+		printf("## Warning: Unknown environment variable type '%c'\n", attr[0]);
+		return ENV_TYPE_STRING;
+	}
+	return static_cast<int>(t - type_letters);
+}
+
+int env_var_access(const char *name)
+{
+	const char *attr = nullptr;
+	size_t len = 0;
+	if (!var_flags(name, &attr, &len) || len != 2)
+		return ENV_ACCESS_ANY;
+	const char *a = strchr(access_letters, attr[1]);
+	if (!a) {
+		printf("## Warning: Unknown environment variable access method '%c'\n", attr[1]);
+		return ENV_ACCESS_ANY;
+	}
+	return static_cast<int>(a - access_letters);
+}
+
 bool is_dec(char c) { return c >= '0' && c <= '9'; }
 bool is_hex(char c) { return isxdigit(static_cast<unsigned char>(c)) != 0; }
 bool hex_prefix(const char *s) { return s[0] == '0' && (s[1] == 'x' || s[1] == 'X'); }
@@ -146,6 +179,16 @@ bool value_fits(int type, const char *v)
 	default:
 		return true;
 	}
+}
+
+int env_check_value(const char *name, const char *value)
+{
+	int type = env_var_type(name);
+	if (value_fits(type, value))
+		return 0;
+	printf("## Error: flags type check failure for \"%s\" <= \"%s\" (type: %c)\n", name, value,
+	       type_letters[type]);
+	return -1;
 }
 
 // Removes the entry [start, end) by moving the rest of the area down.
@@ -249,44 +292,6 @@ int env_find(const char *area, size_t size, const char *name, size_t *start, siz
 		}
 		pos = next;
 	}
-}
-
-int env_var_type(const char *name)
-{
-	const char *attr = nullptr;
-	size_t len = 0;
-	if (!var_flags(name, &attr, &len) || len == 0)
-		return ENV_TYPE_STRING;
-	const char *t = strchr(type_letters, attr[0]);
-	if (!t) {
-		printf("## Warning: Unknown environment variable type '%c'\n", attr[0]);
-		return ENV_TYPE_STRING;
-	}
-	return static_cast<int>(t - type_letters);
-}
-
-int env_var_access(const char *name)
-{
-	const char *attr = nullptr;
-	size_t len = 0;
-	if (!var_flags(name, &attr, &len) || len != 2)
-		return ENV_ACCESS_ANY;
-	const char *a = strchr(access_letters, attr[1]);
-	if (!a) {
-		printf("## Warning: Unknown environment variable access method '%c'\n", attr[1]);
-		return ENV_ACCESS_ANY;
-	}
-	return static_cast<int>(a - access_letters);
-}
-
-int env_check_value(const char *name, const char *value)
-{
-	int type = env_var_type(name);
-	if (value_fits(type, value))
-		return 0;
-	printf("## Error: flags type check failure for \"%s\" <= \"%s\" (type: %c)\n", name, value,
-	       type_letters[type]);
-	return -1;
 }
 
 int fw_env_write(const char *name, const char *value)
