@@ -440,7 +440,8 @@ std::string script::sweep(const words &op)
 		sim::write_budget = n;
 		command(op, "");
 		sim::write_budget = -1;
-		seen.insert(result(fw_env_load(&options)) + vars());
+		std::string found = result(fw_env_load(&options));
+		seen.insert(found + vars());
 		fw_env_release(&options);
 	}
 	return std::accumulate(seen.begin(), seen.end(), std::string());
