@@ -1,7 +1,6 @@
-// Fuzzes the environment store's configuration reader: every input is a
-// configuration file, read and its devices probed. Only paths in the
-// fuzzer's folder open, so that probing never reaches a real device: the
-// seeds name the configuration file itself as the device.
+// Fuzzes the environment store's configuration reader: each input is a configuration file,
+// read and its devices probed. Only paths in /tmp/fuzz_env/ open, so that probing never
+// reaches a real device; the seeds name the configuration file itself as the device.
 #include "device.h"
 #include "fw_env_internal.h"
 

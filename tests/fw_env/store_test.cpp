@@ -99,15 +99,14 @@ int sim_open(const char *path, int flags, mode_t mode)
 int sim_close(int fd)
 {
 	files.erase(fd);
-	int rc = real_io.close(fd);
-	return fails("close") ? -1 : rc;
+	return real_io.close(fd) < 0 || fails("close") ? -1 : 0;
 }
 
 ssize_t sim_read(int fd, void *buf, size_t len)
 {
 	open_file *f = sim_file(fd);
-	if (!f || fails("read"))
-		return f ? -1 : real_io.read(fd, buf, len);
+	if (bool failed = fails("read"); failed || !f)
+		return failed ? -1 : real_io.read(fd, buf, len);
 	std::vector<uint8_t> &data = f->dev->data;
 	size_t at = std::min<uint64_t>(f->pos, data.size()), n = std::min(len, data.size() - at);
 	memcpy(buf, data.data() + at, n);
@@ -197,8 +196,8 @@ int sim_rename(const char *from, const char *to)
 int sim_mkstemp(char *path)
 {
 	memcpy(path + strlen(path) - 6, "000000", 6);
-	int flags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC;
-	return fails("mkstemp") ? -1 : real_io.open(real(path).c_str(), flags, 0600);
+	return fails("mkstemp") ? -1
+				: real_io.open(real(path).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
 }
 
 DIR *sim_opendir(const char *p)
@@ -225,8 +224,10 @@ void install(const std::string &folder)
 using sim::sim_device;
 
 using words = std::vector<std::string>;
+namespace fs = std::filesystem;
 
 uint64_t num(const std::string &s) { return std::stoull(s, nullptr, 0); }
+long open_files() { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); }
 std::string shown(const char *value) { return "= " + std::string(value ? value : "(none)") + "\n"; }
 
 std::string replaced(std::string s, const std::string &from, const std::string &to)
@@ -346,7 +347,7 @@ struct script {
 		std::string path = w[0] == "config" ? config : w[1];
 		size_t skip = w[0].size() + 1 + (w[0] == "text" ? path.size() + 1 : 0);
 		std::string text = line.size() > skip ? line.substr(skip) + "\n" : "\n";
-		std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+		fs::create_directories(fs::path(path).parent_path());
 		write_file(path, replaced(text, "\\n", "\n"));
 		for (auto &d : envdevices)
 			if (w[0] == "config")
@@ -415,14 +416,15 @@ std::string script::run(const std::string &line)
 	std::string text = replaced(line, "$D", dir);
 	std::istringstream in(text);
 	words w{std::istream_iterator<std::string>(in), {}};
+	auto before = open_files();
 	stderr_capture err;
 	fflush(stdout);
 	testing::internal::CaptureStdout();
 	std::string result = command(w, text);
-	std::string out = testing::internal::GetCapturedStdout();
+	std::string out = testing::internal::GetCapturedStdout(), errors = err.text();
 	if (w[0] != "sweep")  // each of its runs prints what its cut leaves
-		result += render("1", out) + render("2", err.text());
-	EXPECT_EQ(sim::files.size(), 0u) << line;
+		result += render("1", out) + render("2", errors);
+	EXPECT_EQ(open_files(), before) << "a file left open by " << line;
 	return replaced(result, dir, "$D");
 }
 
@@ -450,8 +452,7 @@ std::string script::sweep(const words &op)
 TEST(Store, Transcripts)
 {
 	umask(022);  // the modes files are made with
-	for (const auto &e :
-	     std::filesystem::directory_iterator(tests_source_dir() + "/fw_env/cases")) {
+	for (const auto &e : fs::directory_iterator(tests_source_dir() + "/fw_env/cases")) {
 		std::string expected = read_file(e.path()), actual, line;
 		script s{make_temp_dir()};
 		sim::install(s.dir);
