@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "capture.h"
-#include "device.h"
-#include "fw_env_internal.h"  // the device layer, loading, changing and choosing a copy
+#include "device.h"           // the device layer and
+#include "fw_env_internal.h"  // loading, changing and choosing a copy have no public path
 #include "paths.h"
 
 #include <cstring>
