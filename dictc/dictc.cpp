@@ -61,6 +61,7 @@ struct prop {
 	uint8_t type = RDE_BEJ_DATA_TYPE_SET;
 	uint8_t flags = 0;         // low nibble of the format byte
 	uint16_t sequence_number = 0;
+	bool numbered = false;     // "sequence_number" given
 	std::vector<prop *> kids;  // own child range, in order
 	std::string label;         // "id"
 	std::string children_of;   // label whose child range this one shares
@@ -174,6 +175,9 @@ private:
 	bool parse_kids(json_object *kids, prop *p, int depth);
 	bool parse_item(json_object *item, prop *p, int depth);
 	bool parse_options(json_object *options, prop *p);
+	bool parse_option(json_object *option, size_t i, prop *c);
+	bool parse_number(json_object *val, prop *p);
+	bool number_kids(prop *p);
 	bool resolve_shares();
 	bool layout(std::vector<uint8_t> *out);
 	bool place_entries(std::vector<prop *> *order);
@@ -401,10 +405,7 @@ bool compiler::parse_prop(json_object *obj, prop *p, bool root, bool item, int d
 		return false;
 	if (p->kids.size() > 65535)
 		return fail(p->path, "more than 65535 children");
-	// Children are numbered in the order they are listed.
-	for (size_t i = 0; i < p->kids.size(); i++)
-		p->kids[i]->sequence_number = (uint16_t)i;
-	return !m.raw || parse_raw(m.raw, p->path, p, root);
+	return number_kids(p) && (!m.raw || parse_raw(m.raw, p->path, p, root));
 }
 
 bool compiler::parse_prop_name(json_object *obj, prop *p, bool root, bool item)
@@ -461,7 +462,36 @@ compiler::member compiler::parse_member(const char *key, json_object *val, prop 
 		m->raw = val;
 		return member::done;
 	}
+	if (k == "sequence_number")
+		return outcome(parse_number(val, p));
 	return member::unknown;
+}
+
+bool compiler::parse_number(json_object *val, prop *p)
+{
+	int64_t n;
+	if (!get_int(val, p->path, "sequence_number", 0, 65535, &n))
+		return false;
+	p->sequence_number = (uint16_t)n;
+	p->numbered = true;
+	return true;
+}
+
+// Children are numbered by their position in the list unless they give
+// their own number; either way the numbers must rise.
+bool compiler::number_kids(prop *p)
+{
+	for (size_t i = 0; i < p->kids.size(); i++) {
+		prop *c = p->kids[i];
+		if (!c->numbered)
+			c->sequence_number = (uint16_t)i;
+		uint16_t previous = i ? p->kids[i - 1]->sequence_number : 0;
+		if (i && c->sequence_number <= previous)
+			return fail(c->path, "sequence number " + std::to_string(c->sequence_number) +
+						     " is not above the previous sibling's (" +
+						     std::to_string(previous) + ")");
+	}
+	return true;
 }
 
 // "children", "item" and "options" are read once every member is known.
@@ -490,7 +520,7 @@ bool compiler::parse_label(json_object *val, prop *p)
 	return true;
 }
 
-// The members only the top level has: the header and the root's number.
+// The members only the top level has: the header.
 compiler::member compiler::parse_root_member(const char *key, json_object *val, prop *p)
 {
 	const std::string k = key;
@@ -501,12 +531,6 @@ compiler::member compiler::parse_root_member(const char *key, json_object *val, 
 		if (!get_int(val, p->path, key, 0, 255, &n))
 			return member::failed;
 		(k == "version_tag" ? version_tag_ : dictionary_flags_) = (uint8_t)n;
-		return member::done;
-	}
-	if (k == "sequence_number") {
-		if (!get_int(val, p->path, key, 0, 65535, &n))
-			return member::failed;
-		p->sequence_number = (uint16_t)n;
 		return member::done;
 	}
 	return member::unknown;
@@ -585,8 +609,7 @@ bool compiler::parse_options(json_object *options, prop *p)
 	std::set<std::string> seen;
 	for (size_t i = 0; i < n; i++) {
 		prop *c = make(p->path);
-		if (!parse_name(json_object_array_get_idx(options, i), p->path,
-				("option " + std::to_string(i)).c_str(), &c->name))
+		if (!parse_option(json_object_array_get_idx(options, i), i, c))
 			return false;
 		if (!seen.insert(c->name).second)
 			return fail(p->path, "option '" + c->name + "' is listed twice");
@@ -596,6 +619,24 @@ bool compiler::parse_options(json_object *options, prop *p)
 		p->kids.push_back(c);
 	}
 	return true;
+}
+
+// An option is its name, or an object with its name and sequence number.
+bool compiler::parse_option(json_object *option, size_t i, prop *c)
+{
+	const std::string what = "option " + std::to_string(i);
+	if (json_object_get_type(option) != json_type_object)
+		return parse_name(option, c->path, what.c_str(), &c->name);
+	json_object_object_foreach(option, key, val) {
+		const std::string k = key;
+		if (k == "name" && !parse_name(val, c->path, what.c_str(), &c->name))
+			return false;
+		if (k == "sequence_number" && !parse_number(val, c))
+			return false;
+		if (k != "name" && k != "sequence_number")
+			return fail(c->path, what + ": unknown key '" + k + "'");
+	}
+	return !c->name.empty() || fail(c->path, what + ": missing 'name'");
 }
 
 bool compiler::resolve_shares()
