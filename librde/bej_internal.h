@@ -46,6 +46,7 @@ struct rde_bej_property {
 	const char *name;           // inside the dictionary's data copy, or nullptr
 	uint8_t format;             // data type in the high nibble, flags below
 	uint16_t sequence_number;
+	uint16_t position;          // in the parent's own child list
 	bool initialized;
 	rde_bej_property *parent;
 	rde_bej_property *children_source;  // shares that node's child list
@@ -66,6 +67,7 @@ struct rde_bej_dictionary {
 	const char *name;      // the root entry's name, inside `data`
 	char *uri;             // owned copy, or nullptr
 	int32_t schema_type;
+	bool accept_sequence_gaps;  // registered under RDE_BEJ_ACCEPT_SEQUENCE_GAPS
 	uint8_t *data;         // owned copy of the dictionary bytes
 	size_t size;
 	const uint8_t *header; // == data
@@ -80,6 +82,7 @@ struct rde_bej_dictionary {
 struct rde_bej_context {
 	rde_bej_dictionary *dictionaries;          // newest first
 	rde_bej_dictionary *annotation_dictionary;  // also in the list
+	unsigned options;                           // RDE_BEJ_ACCEPT_SEQUENCE_GAPS
 };
 
 using rde_bej_real = rde_bej_real_parts;

@@ -88,6 +88,16 @@ rde_bej_context *rde_bej_context_new(void);
  * and locators made from it must be freed first. */
 void rde_bej_context_free(rde_bej_context *context);
 
+/* Options of a context, bits for rde_bej_context_set_options().
+ * RDE_BEJ_ACCEPT_SEQUENCE_GAPS: accept dictionaries whose child lists are
+ * numbered with gaps (rising, not 0, 1, 2 ...), a list ending before the
+ * first number that does not rise, as some published dictionaries are. */
+#define RDE_BEJ_ACCEPT_SEQUENCE_GAPS 0x1u
+
+/* Sets the options (none by default) for the dictionaries registered from
+ * then on.  Returns 0, or -EINVAL for an unknown option bit. */
+int rde_bej_context_set_options(rde_bej_context *context, unsigned options);
+
 /* Registers a dictionary (copied; the caller keeps its buffer) under a schema
  * type, 2 for the annotation dictionary; uri may be NULL.  Returns a status. */
 int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_type,
