@@ -843,6 +843,21 @@ bool compiler::run(std::string_view text, std::vector<uint8_t> *out)
 
 }  // namespace
 
+std::string version_text(uint32_t word)
+{
+	// The inverse of compiler::parse_version.
+	if ((word & 0xFF) != 0)
+		return "";
+	std::string text;
+	for (int shift = 24; shift > 0; shift -= 8) {
+		unsigned b = (word >> shift) & 0xFF, tens = b >> 4, ones = b & 15;
+		if (ones > 9 || (tens != 15 && (tens == 0 || tens > 9)))
+			return "";
+		text += std::to_string(tens == 15 ? ones : tens * 10 + ones) + (shift > 8 ? "." : "");
+	}
+	return text;
+}
+
 bool compile(std::string_view description, std::vector<uint8_t> *out, std::string *error)
 {
 	std::string ignored;
