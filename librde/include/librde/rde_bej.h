@@ -69,8 +69,17 @@ typedef struct rde_bej_locator_component {
  * Call once before any other operation; calling again starts over. */
 void rde_bej_init(void);
 
-/* Writes "librde[LEVEL]: message\n" to stderr when level >= the threshold.
- * Levels above RDE_BEJ_LOG_QUIET are clamped to it. */
+/* Receives each library message that passes the threshold: its level and
+ * its text, without the "librde[LEVEL]: " prefix and without a newline. */
+typedef void (*rde_bej_log_handler)(unsigned level, const char *message, void *user_data);
+
+/* Sends library messages to handler, with user_data, instead of stderr;
+ * NULL restores stderr.  rde_bej_init() leaves the handler as it is. */
+void rde_bej_set_log_handler(rde_bej_log_handler handler, void *user_data);
+
+/* Writes "librde[LEVEL]: message\n" to stderr (or hands the message to the
+ * log handler) when level >= the threshold.  Levels above RDE_BEJ_LOG_QUIET
+ * are clamped to it. */
 void rde_bej_log(unsigned level, const char *format, ...)
 	__attribute__((format(printf, 2, 3)));
 
