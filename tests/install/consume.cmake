@@ -8,8 +8,8 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${STAGE}
 if(rc)
   message(FATAL_ERROR "cmake --install failed: ${rc}")
 endif()
-foreach(f bin/bejconv bin/rde-dictc ${LIBDIR}/librde.so.0 ${LIBDIR}/pkgconfig/librde.pc
-    include/librde/rde_bej.h ${MANDIR}/man1/bejconv.1)
+foreach(f bin/bejconv bin/rde-dictc bin/rde-inspect ${LIBDIR}/librde.so.0 ${LIBDIR}/pkgconfig/librde.pc
+    include/librde/rde_bej.h ${MANDIR}/man1/bejconv.1 ${MANDIR}/man1/rde-inspect.1)
   if(NOT EXISTS ${STAGE}/${f})
     message(SEND_ERROR "not installed: ${f}")
   endif()
