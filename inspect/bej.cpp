@@ -246,8 +246,7 @@ void reader::record(const rde_bej_tuple &t, const place &p, const std::string &n
 	if (remark.empty() && p.type != expected && p.type != RDE_BEJ_DATA_TYPE_NULL &&
 	    p.type != RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION)
 		remark = std::string("the dictionary gives ") + rde_bej_data_type_name(expected);
-	if (!remark.empty())
-		put(f, "note", json_object_new_string(remark.c_str()));
+	put(f, "note", remark.empty() ? nullptr : json_object_new_string(remark.c_str()));
 	if (options_.json) {
 		json_object_array_add(tuples_, f);
 		return;
@@ -271,7 +270,7 @@ int reader::run(const std::vector<uint8_t> &bytes)
 					   &error);
 	std::string remark = header.schema_class == options_.schema_type
 				     ? ""
-				     : "the schema type is " + std::to_string(options_.schema_type);
+				     : "expected schema class " + std::to_string(options_.schema_type);
 	if (options_.json) {
 		json_object *document = json_object_new_object(), *h = json_object_new_object();
 		put(h, "version", json_object_new_uint64(header.version));

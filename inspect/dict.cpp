@@ -87,16 +87,17 @@ std::string lister::children(const tree_node &n, json_object *f) const
 	const rde_bej_dictionary_entry &e = n.entry;
 	put(f, "child_pointer_offset", json_object_new_int(e.child_pointer_offset));
 	put(f, "child_count", json_object_new_int(e.child_count));
+	put(f, "first_child", e.first_child < 0 ? nullptr : json_object_new_int(e.first_child));
+	put(f, "shares", n.source < 0 ? nullptr : json_object_new_int(n.source));
 	if (n.source >= 0) {
-		put(f, "shares", json_object_new_int(n.source));
 		return ", the children of #" + std::to_string(n.source) + " " +
 		       tree_.label((unsigned)n.source) + " (shared)";
 	}
 	if (e.child_count == 0)
 		return "";
 	if (e.first_child < 0)
-		return ", " + std::to_string(e.child_count) + " children at offset " +
-		       std::to_string(e.child_pointer_offset) + ", outside the entries";
+		return ", child range at offset " + std::to_string(e.child_pointer_offset) + " (count " +
+		       std::to_string(e.child_count) + ") outside the entries";
 	std::string first = "#" + std::to_string(e.first_child);
 	if (e.child_count == 1)
 		return ", child " + first;
@@ -117,8 +118,7 @@ void lister::entry(unsigned index, unsigned depth, const char *remark)
 	put(f, "format", json_object_new_int(e.format));
 	put(f, "flags", flag_array(e.format & 15, true));
 	std::string range = children(n, f);
-	if (remark)
-		put(f, "note", json_object_new_string(remark));
+	put(f, "note", remark ? json_object_new_string(remark) : nullptr);
 	json_object_array_add(entries_, f);
 	text_ += std::string(2 * depth, ' ') + "#" + std::to_string(index) + " " +
 		 (e.name ? e.name : "(unnamed)") + ": " + type + ", seq " +
