@@ -1,0 +1,172 @@
+// rde-dictc and rde-inspect run as a user runs them: each cases/NAME.case is
+// a command line with the exit status and the output it must give (see
+// README.md); rde-dictc compiles the dictc vectors and refuses the broken
+// descriptions; rde-inspect bej reads every decode vector up to its fault.
+#include "paths.h"
+#include "run.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+run_result run_commands(const std::string &line, const std::string &tmp);
+
+// Replaces {tests} and {tmp} with the folders.
+std::string substitute(std::string text, const std::string &tmp)
+{
+	for (auto [key, value] : {std::pair{"{tests}", tests_source_dir()}, {"{tmp}", tmp}})
+		for (size_t at; (at = text.find(key)) != std::string::npos;)
+			text.replace(at, strlen(key), value);
+	return text;
+}
+
+// A word of a command line: {dict:FILE} and {hex:FILE} become the file of
+// tmp that holds the compiled description or the bytes spelled in hex.
+std::string expand(std::string word, const std::string &tmp)
+{
+	word = substitute(word, tmp);
+	bool hex = word.rfind("{hex:", 0) == 0;
+	if (!hex && word.rfind("{dict:", 0) != 0)
+		return word;
+	std::string source = word.substr(hex ? 5 : 6, word.size() - (hex ? 6 : 7));
+	std::string path = tmp + "/" + fs::path(source).stem().string() + ".bin";
+	if (hex)
+		write_bytes(path, parse_hex(read_file(tests_source_dir() + "/" + source)));
+	else
+		EXPECT_EQ(run_commands("rde-dictc -o " + path + " {tests}/" + source, tmp).err, "");
+	return path;
+}
+
+// Runs each command of the line ("&&" between them) until one fails.
+run_result run_commands(const std::string &line, const std::string &tmp)
+{
+	std::istringstream words(line);
+	std::string word;
+	run_result all{0, "", ""};
+	while (all.status == 0 && words >> word) {
+		std::vector<std::string> argv = target_launcher();
+		argv.push_back(word == "rde-inspect" ? RDE_INSPECT_PATH : RDE_DICTC_PATH);
+		run_options options;
+		while (words >> word && word != "&&") {
+			if (word == "<" && words >> word)
+				options.input = read_file(expand(word, tmp));
+			else
+				argv.push_back(expand(word, tmp));
+		}
+		// The launcher word is a bare program name; exec needs a path.
+		if (argv[0].find('/') == std::string::npos)
+			argv[0] = "/usr/bin/" + argv[0];
+		run_result r = run_program(argv, options);
+		all = {r.status, all.out + r.out, all.err + r.err};
+	}
+	return all;
+}
+
+TEST(Commands, GiveTheOutputOfEveryCase)
+{
+	for (const auto &entry : fs::directory_iterator(tests_source_dir() + "/commands/cases")) {
+		SCOPED_TRACE(entry.path().filename().string());
+		std::string tmp = make_temp_dir(), text = read_file(entry.path().string()), command;
+		size_t out = text.find("--- stdout\n"),
+		       err = std::min(text.find("--- stderr\n"), text.size());
+		std::istringstream head(text);
+		std::getline(head, command);
+		int status = -1;
+		head.ignore(5) >> status;
+		run_result r = run_commands(command, tmp);
+		EXPECT_EQ(r.status, status) << r.err;
+		EXPECT_EQ(r.out,
+			  out < err ? substitute(text.substr(out + 11, err - out - 11), tmp) : "");
+		EXPECT_EQ(r.err, err < text.size() ? substitute(text.substr(err + 11), tmp) : "");
+	}
+}
+
+// Every dictc/compile/NAME.json gives the hand-worked NAME.hex, every
+// dictc/errors/NAME.json the message of NAME.err and no output, and the
+// examples the checked-in dictionaries.
+TEST(Commands, DictcCompilesTheVectorsAndRefusesTheErrors)
+{
+	for (std::string folder : {"compile", "errors"})
+		for (const auto &entry :
+		     fs::directory_iterator(tests_source_dir() + "/dictc/" + folder)) {
+			std::string path = entry.path().string(),
+				    base = path.substr(0, path.size() - 5);
+			if (entry.path().extension() != ".json")
+				continue;
+			SCOPED_TRACE(path);
+			run_result r = run_commands("rde-dictc " + path, make_temp_dir());
+			EXPECT_EQ(r.status, folder == "errors");
+			if (folder == "compile")
+				EXPECT_EQ(to_hex({r.out.begin(), r.out.end()}),
+					  to_hex(parse_hex(read_file(base + ".hex"))));
+			else
+				EXPECT_EQ(r.out + r.err,
+					  "rde-dictc: " + path + ": " + read_file(base + ".err"));
+		}
+	for (std::string name : {"Chassis", "annotation"})
+		EXPECT_EQ(run_commands("rde-dictc {tests}/../examples/" + name + ".json", "").out,
+			  read_file(tests_source_dir() + "/../examples/" + name + ".bin"))
+			<< "run examples/build.sh to regenerate";
+}
+
+TEST(Commands, DictcKeepsEntriesAndNamesWithinSixteenBitOffsets)
+{
+	// With n choice options the root, the choice and n entries come first,
+	// then the names "D" and "C": 6552 entries end at 65532.
+	const std::string tmp = make_temp_dir();
+	auto choice = [&](int n) {
+		std::string s =
+			R"({"name":"D","children":[{"name":"C","type":"choice","children":[)";
+		for (int i = 0; i < n; i++)
+			s += i ? R"(,{"type":"null"})" : R"({"type":"null"})";
+		write_file(tmp + "/d.json", s + "]}]}");
+		return run_commands("rde-dictc {tmp}/d.json", tmp);
+	};
+	EXPECT_EQ(choice(6550).out.size(), 65536u);
+	EXPECT_EQ(choice(6551).err, "rde-dictc: " + tmp +
+					    "/d.json: D: its name would lie at offset 65542, "
+					    "past 65535: too many entries or names\n");
+	EXPECT_EQ(choice(6552).err, "rde-dictc: " + tmp +
+					    "/d.json: D/C: too many entries: entry 6553 "
+					    "would lie past offset 65535\n");
+}
+
+// The decode vectors whose bytes are malformed (decode_vectors.txt: name
+// and last line) end with the line naming where; the others are read to
+// the end.
+TEST(Commands, InspectReadsEveryDecodeVectorUpToItsFault)
+{
+	std::map<std::string, std::string> faults;
+	std::istringstream list(read_file(tests_source_dir() + "/commands/decode_vectors.txt"));
+	for (std::string name, line; list >> name && std::getline(list, line);)
+		faults[name] = line.substr(1) + "\n";
+	for (const auto &entry : fs::directory_iterator(tests_source_dir() + "/vectors/decode")) {
+		std::string name = entry.path().filename().string(),
+			    at = entry.path().string() + "/";
+		std::string v = "vectors/decode/" + name + "/";
+		if (!fs::exists(at + "input.hex"))
+			continue;
+		SCOPED_TRACE(name);
+		run_result r = run_commands(
+			"rde-inspect bej -s {dict:" +
+				(fs::exists(at + "schema.json") ? v : "vectors/decode/") +
+				"schema.json}" +
+				(fs::exists(at + "no-annotation")
+					 ? ""
+					 : " -a {dict:vectors/decode/annotation.json}") +
+				" {hex:" + v + "input.hex}",
+			make_temp_dir());
+		std::string last = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
+		EXPECT_EQ(r.status, (int)faults.count(name)) << r.err;
+		EXPECT_EQ(last.rfind("error at offset", 0) ? "" : last, faults[name]);
+	}
+}
+
+}  // namespace
