@@ -77,13 +77,15 @@ struct top_raw {
 };
 
 
-// The integer overrides of "raw", with their largest values.
-struct entry_override {
+// The integer overrides of "raw", with their largest values and the field
+// of Record they set.
+template <typename Record>
+struct int_override {
 	const char *key;
 	int64_t max;
-	std::optional<int64_t> raw_overrides::*field;
+	std::optional<int64_t> Record::*field;
 };
-constexpr entry_override ENTRY_OVERRIDES[] = {
+constexpr int_override<raw_overrides> ENTRY_OVERRIDES[] = {
 	{"format", 255, &raw_overrides::format},
 	{"sequence_number", 65535, &raw_overrides::sequence_number},
 	{"child_pointer_offset", 65535, &raw_overrides::child_pointer_offset},
@@ -92,12 +94,7 @@ constexpr entry_override ENTRY_OVERRIDES[] = {
 	{"name_offset", 65535, &raw_overrides::name_offset},
 };
 
-struct top_override {
-	const char *key;
-	int64_t max;
-	std::optional<int64_t> top_raw::*field;
-};
-constexpr top_override TOP_OVERRIDES[] = {
+constexpr int_override<top_raw> TOP_OVERRIDES[] = {
 	{"entry_count", 65535, &top_raw::entry_count},
 	{"dictionary_size", 0xFFFFFFFFll, &top_raw::dictionary_size},
 	{"truncate", INT64_MAX, &top_raw::truncate},
@@ -160,6 +157,9 @@ private:
 	member parse_entry_override(const char *key, json_object *val, const std::string &where,
 				    raw_overrides *r);
 	member parse_top_override(const char *key, json_object *val, const std::string &where);
+	template <typename Record, size_t N>
+	member set_override(const int_override<Record> (&table)[N], const char *key, json_object *val,
+			    const std::string &where, Record *record);
 	bool parse_hex(json_object *v, const std::string &where);
 	bool parse_version(json_object *v, const std::string &where);
 	bool parse_name(json_object *v, const std::string &where, const char *what,
@@ -327,19 +327,29 @@ bool compiler::parse_raw(json_object *v, const std::string &where0, prop *p, boo
 	return true;
 }
 
-compiler::member compiler::parse_entry_override(const char *key, json_object *val,
-						const std::string &where, raw_overrides *r)
+// Sets the field of record that key names in the table; unknown when the
+// table has no such key.
+template <typename Record, size_t N>
+compiler::member compiler::set_override(const int_override<Record> (&table)[N], const char *key,
+					json_object *val, const std::string &where, Record *record)
 {
-	for (const auto &o : ENTRY_OVERRIDES)
+	for (const auto &o : table)
 		if (strcmp(key, o.key) == 0) {
 			int64_t n;
 			if (!get_int(val, where, key, 0, o.max, &n))
 				return member::failed;
-			r->*o.field = n;
+			record->*o.field = n;
 			return member::done;
 		}
-	if (strcmp(key, "name_bytes") != 0)
-		return member::unknown;
+	return member::unknown;
+}
+
+compiler::member compiler::parse_entry_override(const char *key, json_object *val,
+						const std::string &where, raw_overrides *r)
+{
+	member m = set_override(ENTRY_OVERRIDES, key, val, where, r);
+	if (m != member::unknown || strcmp(key, "name_bytes") != 0)
+		return m;
 	if (!val || json_object_get_type(val) != json_type_string)
 		return outcome(fail(where, "'name_bytes' must be a string"));
 	size_t len = (size_t)json_object_get_string_len(val);
@@ -352,14 +362,9 @@ compiler::member compiler::parse_entry_override(const char *key, json_object *va
 compiler::member compiler::parse_top_override(const char *key, json_object *val,
 					      const std::string &where)
 {
-	for (const auto &o : TOP_OVERRIDES)
-		if (strcmp(key, o.key) == 0) {
-			int64_t n;
-			if (!get_int(val, where, key, 0, o.max, &n))
-				return member::failed;
-			top_.*o.field = n;
-			return member::done;
-		}
+	member m = set_override(TOP_OVERRIDES, key, val, where, &top_);
+	if (m != member::unknown)
+		return m;
 	if (strcmp(key, "append_hex") == 0)
 		return outcome(parse_hex(val, where));
 	if (strcmp(key, "extra_entries") != 0)
