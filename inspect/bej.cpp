@@ -78,11 +78,16 @@ std::string hex(const uint8_t *bytes, uint64_t length)
 }
 
 // The decimal text of a real's parts: whole.(zeros)(fraction)e(exponent).
+// A fraction behind more than MAX_ZEROS leading zeros is below what any
+// double holds and is left out; the parts shown beside it are exact.
 std::string real_text(const rde_bej_real_parts &r)
 {
-	std::string text = std::to_string(r.whole) + "." +
-			   std::string(r.leading_zero_count > 64 ? 64 : r.leading_zero_count, '0') +
-			   std::to_string(r.fraction);
+	constexpr uint64_t MAX_ZEROS = 400;
+	std::string text = std::to_string(r.whole) + ".";
+	if (r.leading_zero_count > MAX_ZEROS)
+		text += "0";
+	else
+		text += std::string(r.leading_zero_count, '0') + std::to_string(r.fraction);
 	return r.exponent ? text + "e" + std::to_string(r.exponent) : text;
 }
 
