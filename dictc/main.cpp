@@ -4,6 +4,7 @@
 #include "dictc.h"
 
 #include <getopt.h>
+#include <librde/rde_bej.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -129,6 +130,7 @@ int write_output(const char *output, const void *data, size_t size)
 
 int main(int argc, char **argv)
 {
+	rde_bej_init();
 	options o;
 	int status = parse_options(argc, argv, &o);
 	if (status >= 0)
