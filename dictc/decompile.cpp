@@ -162,10 +162,15 @@ void describer::options(const std::vector<uint16_t> &children, const std::string
 	for (size_t i = 0; i < children.size(); i++) {
 		const tree_node &o = tree_.node(children[i]);
 		std::string item = quote(o.entry.name ? o.entry.name : "");
-		if (o.entry.sequence_number != i)
-			item = "{ \"name\": " + item +
-			       ", \"sequence_number\": " + std::to_string(o.entry.sequence_number) +
-			       " }";
+		std::string number = o.entry.sequence_number == i
+					     ? ""
+					     : ", \"sequence_number\": " +
+						       std::to_string(o.entry.sequence_number);
+		std::string flags = o.entry.format & 15
+					    ? ", \"flags\": " + std::to_string(o.entry.format & 15)
+					    : "";
+		if (!number.empty() || !flags.empty())
+			item = "{ \"name\": " + item + number + flags + " }";
 		items.push_back(item + (i + 1 < children.size() ? "," : ""));
 	}
 	std::string all = "[" + join(items, " ") + "]";

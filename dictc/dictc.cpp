@@ -626,7 +626,8 @@ bool compiler::parse_options(json_object *options, prop *p)
 	return true;
 }
 
-// An option is its name, or an object with its name and sequence number.
+// An option is its name, or an object with its name, and its sequence
+// number and format flags where they are not the usual ones.
 bool compiler::parse_option(json_object *option, size_t i, prop *c)
 {
 	const std::string what = "option " + std::to_string(i);
@@ -634,11 +635,16 @@ bool compiler::parse_option(json_object *option, size_t i, prop *c)
 		return parse_name(option, c->path, what.c_str(), &c->name);
 	json_object_object_foreach(option, key, val) {
 		const std::string k = key;
+		int64_t flags;
 		if (k == "name" && !parse_name(val, c->path, what.c_str(), &c->name))
 			return false;
 		if (k == "sequence_number" && !parse_number(val, c))
 			return false;
-		if (k != "name" && k != "sequence_number")
+		if (k == "flags" && !get_int(val, c->path, key, 0, 15, &flags))
+			return false;
+		if (k == "flags")
+			c->flags = (uint8_t)flags;
+		else if (k != "name" && k != "sequence_number")
 			return fail(c->path, what + ": unknown key '" + k + "'");
 	}
 	return !c->name.empty() || fail(c->path, what + ": missing 'name'");
