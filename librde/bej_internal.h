@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // A fatal check that stays in release builds: an internal invariant that no
 // input can break.  It names the condition, the function and the source.
@@ -146,6 +147,13 @@ struct rde_bej_locator {
 };
 
 // ---- dictionaries and property tree (bej.cpp) ----
+// A property name for messages: "(unnamed)" for an array item or a choice
+// option, which have none.
+const char *shown_name(const char *name);
+// Splits "property@annotation" at its first "@" into the property part
+// (maybe empty) and the annotation part, "@" included; false without "@".
+bool split_annotation_name(std::string_view name, std::string_view *property,
+			   std::string_view *annotation);
 int find_dictionary(const rde_bej_context *context, const char *name, int32_t schema_type,
 		    rde_bej_dictionary **result);
 // Schema node of the child property `name` in the scope value (a set or an

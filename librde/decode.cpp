@@ -128,10 +128,10 @@ int decode_real(rde_bej_value *value, const_cursor &c)
 }
 
 // The name of a value for messages, formatted only when one is logged.
-class shown_name {
+class lazy_name {
 public:
 	// The buffer is left as it is until a message needs it.
-	explicit shown_name(const rde_bej_value *value) : value_(value) {}
+	explicit lazy_name(const rde_bej_value *value) : value_(value) {}
 	const char *operator()() { return describe_value(value_, &buffer_); }
 
 private:
@@ -253,7 +253,7 @@ int decode_enum(rde_bej_value *value, const_cursor &c)
 	}
 	rde_bej_log(RDE_BEJ_LOG_ERROR,
 		    "Selected enumeration value %llu for property '%s' couldn't be found",
-		    static_cast<unsigned long long>(option), shown_name(value)());
+		    static_cast<unsigned long long>(option), lazy_name(value)());
 	return -EINVAL;
 }
 
@@ -266,12 +266,12 @@ int decode_bytes(rde_bej_value *value, const_cursor &c, bool string)
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    string ? "Found property '%s' with zero-length string"
 				   : "Found property '%s' with zero-length bytestring",
-			    shown_name(value)());
+			    lazy_name(value)());
 		return -EINVAL;
 	}
 	if (string && c.peek_at(length - 1) != 0) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Found property '%s' with an unterminated string",
-			    shown_name(value)());
+			    lazy_name(value)());
 		return -EINVAL;
 	}
 	auto *data = static_cast<uint8_t *>(value_buffer_alloc(value, length));
@@ -279,7 +279,7 @@ int decode_bytes(rde_bej_value *value, const_cursor &c, bool string)
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    string ? "Failed to allocate data buffer for property '%s'"
 				   : "Failed to allocate bytestring data buffer for property '%s'",
-			    shown_name(value)());
+			    lazy_name(value)());
 		return -ENOMEM;
 	}
 	c.read(data, length);
@@ -296,7 +296,7 @@ int decode_boolean(rde_bej_value *value, const_cursor &c)
 {
 	if (c.remaining() != 1) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid length of a boolean property '%s': %llu",
-			    shown_name(value)(), static_cast<unsigned long long>(c.remaining()));
+			    lazy_name(value)(), static_cast<unsigned long long>(c.remaining()));
 		return -EINVAL;
 	}
 	value->payload.boolean = c.read_u8() != 0;
@@ -309,12 +309,12 @@ int decode_resource_link(rde_bej_value *value, const_cursor &c)
 	int status = decode_nnint(c, &link);
 	if (status) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode property's '%s' resource link",
-			    shown_name(value)());
+			    lazy_name(value)());
 		return status;
 	}
 	if (link > UINT32_MAX) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported resource link value of '%s' property: %llu",
-			    shown_name(value)(), static_cast<unsigned long long>(link));
+			    lazy_name(value)(), static_cast<unsigned long long>(link));
 		return -EINVAL;
 	}
 	value->payload.resource_link = static_cast<uint32_t>(link);
@@ -328,7 +328,7 @@ int decode_value(const rde_bej_context *context, rde_bej_value *value, const_cur
 {
 	if (depth > MAX_NESTING_DEPTH) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Nesting of property '%s' exceeds %d levels",
-			    shown_name(value)(), MAX_NESTING_DEPTH);
+			    lazy_name(value)(), MAX_NESTING_DEPTH);
 		return -EINVAL;
 	}
 	switch (value->type) {
@@ -405,7 +405,7 @@ int decode_property(const rde_bej_context *context, const rde_bej_dictionary *di
 		status = resolve_property(context, dictionary, value, head);
 	if (status)
 		return status;
-	shown_name name(value);
+	lazy_name name(value);
 	if (rde_bej_tracing())
 		rde_bej_log(RDE_BEJ_LOG_TRACE, "Decoding property: '%s'", name());
 	unsigned type = format_data_type(head.format);

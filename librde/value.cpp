@@ -255,12 +255,9 @@ extern "C" int rde_bej_find(rde_bej_value *value, const char *name, rde_bej_valu
 			return 0;
 		}
 	}
-	std::string_view whole(name);
-	size_t at = whole.find('@');
-	if (at == std::string_view::npos)
+	std::string_view property_part, annotation_part;
+	if (!split_annotation_name(name, &property_part, &annotation_part))
 		return -ENOENT;
-	std::string_view property_part = whole.substr(0, at);
-	std::string_view annotation_part = whole.substr(at);
 	for (rde_bej_value *v = value->children_first; v; v = v->next) {
 		if (v->annotated_property && v->annotated_property->name &&
 		    property_part == v->annotated_property->name && v->property &&

@@ -2,9 +2,21 @@
  * librde: encode and decode Redfish resources in BEJ (binary encoded JSON).
  *
  * Every operation that can fail returns 0 or a negated errno value
- * (-EINVAL, -ENOMEM, -ENOENT, -EEXIST, -ERANGE, -EOPNOTSUPP) and logs its
- * reason on standard error through rde_bej_log().  Operations that return an
- * object return NULL on failure.  Every *_free() accepts NULL.
+ * (-EINVAL, -ENOMEM, -ENOENT, -EEXIST, -ERANGE, -EOPNOTSUPP), and operations
+ * that return an object return NULL on failure.  A failure logs one line
+ * with its reason through rde_bej_log() where it is found, except for these,
+ * which only return their status:
+ *  - a NULL builder, or a NULL place for a result, given to the builder's
+ *    operations or to rde_bej_encode() (-EINVAL);
+ *  - an option that the property does not have, or a NULL option, given to
+ *    rde_bej_add_enum(), and a NULL string given to rde_bej_add_string()
+ *    (-EINVAL, kept by the builder);
+ *  - every later call on a builder that has failed (its first status);
+ *  - rde_bej_find() missing the name (-ENOENT);
+ *  - a decoded enumeration option whose number cannot be read (-EINVAL);
+ *  - the readers of BEJ and dictionary bytes, which say where and why in
+ *    their rde_bej_read_error instead.
+ * Every *_free() accepts NULL.
  *
  * The library is single-threaded: a context and everything made from it are
  * used from one thread.
