@@ -114,7 +114,7 @@ TEST(Commands, DictcKeepsEntriesAndNamesWithinSixteenBitOffsets)
 
 // The decode vectors whose bytes are malformed (decode_vectors.txt: name
 // and last line) end with the line naming where; the others are read to
-// the end.
+// the end.  A vector's own schema.json comes with its own annotation.json.
 TEST(Commands, InspectReadsEveryDecodeVectorUpToItsFault)
 {
 	std::map<std::string, std::string> faults;
@@ -124,18 +124,17 @@ TEST(Commands, InspectReadsEveryDecodeVectorUpToItsFault)
 	for (const auto &entry : fs::directory_iterator(tests_source_dir() + "/vectors/decode")) {
 		std::string name = entry.path().filename().string(),
 			    at = entry.path().string() + "/";
-		std::string v = "vectors/decode/" + name + "/";
+		std::string v = "vectors/decode/" +
+				(fs::exists(at + "schema.json") ? name + "/" : "");
 		if (!fs::exists(at + "input.hex"))
 			continue;
 		SCOPED_TRACE(name);
 		run_result r = run_commands(
-			"rde-inspect bej -s {dict:" +
-				(fs::exists(at + "schema.json") ? v : "vectors/decode/") +
-				"schema.json}" +
-				(fs::exists(at + "no-annotation")
-					 ? ""
-					 : " -a {dict:vectors/decode/annotation.json}") +
-				" {hex:" + v + "input.hex}",
+			"rde-inspect bej -s {dict:" + v + "schema.json}" +
+				(fs::exists(tests_source_dir() + "/" + v + "annotation.json")
+					 ? " -a {dict:" + v + "annotation.json}"
+					 : "") +
+				" {hex:vectors/decode/" + name + "/input.hex}",
 			make_temp_dir());
 		std::string last = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
 		EXPECT_EQ(r.status, (int)faults.count(name)) << r.err;
