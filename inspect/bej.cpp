@@ -265,8 +265,26 @@ void reader::record(const rde_bej_tuple &t, const place &p, const std::string &n
 		 (remark.empty() ? "" : " [" + remark + "]") + "\n";
 }
 
-// Walks the encoding, then prints the header, the tuples and, when the bytes
-// break off, where and why.
+json_object *header_facts(const rde_bej_encoding_header &header, const std::string &remark)
+{
+	json_object *h = json_object_new_object();
+	put(h, "version", json_object_new_uint64(header.version));
+	put(h, "flags", json_object_new_int(header.flags));
+	put(h, "schema_class", json_object_new_int(header.schema_class));
+	put(h, "note", remark.empty() ? nullptr : json_object_new_string(remark.c_str()));
+	return h;
+}
+
+json_object *error_facts(const rde_bej_read_error &error)
+{
+	json_object *e = json_object_new_object();
+	put(e, "offset", json_object_new_uint64(error.offset));
+	put(e, "reason", json_object_new_string(error.reason));
+	return e;
+}
+
+// Walks the encoding, then prints the header (when it could be read), the
+// tuples and, when the bytes break off, where and why.
 int reader::run(const std::vector<uint8_t> &bytes)
 {
 	rde_bej_encoding_header header{};
@@ -275,31 +293,24 @@ int reader::run(const std::vector<uint8_t> &bytes)
 					   &error);
 	std::string remark = header.schema_class == options_.schema_type
 				     ? ""
-				     : "expected schema class " + std::to_string(options_.schema_type);
+				     : "expected schema class " +
+					       std::to_string(options_.schema_type);
 	if (options_.json) {
-		json_object *document = json_object_new_object(), *h = json_object_new_object();
-		put(h, "version", json_object_new_uint64(header.version));
-		put(h, "flags", json_object_new_int(header.flags));
-		put(h, "schema_class", json_object_new_int(header.schema_class));
-		if (!remark.empty())
-			put(h, "note", json_object_new_string(remark.c_str()));
-		put(document, "header", header.version ? h : (json_object_put(h), nullptr));
+		json_object *document = json_object_new_object();
+		put(document, "header", header.version ? header_facts(header, remark) : nullptr);
 		put(document, "tuples", tuples_);
 		tuples_ = nullptr;
-		json_object *e = json_object_new_object();
-		put(e, "offset", json_object_new_uint64(error.offset));
-		put(e, "reason", json_object_new_string(status ? error.reason : ""));
-		put(document, "error", status ? e : (json_object_put(e), nullptr));
+		put(document, "error", status ? error_facts(error) : nullptr);
 		print_json(document);
-		return status ? 1 : 0;
+	} else {
+		if (header.version)
+			printf("header: version 0x%08" PRIx32 ", flags 0x%04x, schema class %u%s\n",
+			       header.version, header.flags, header.schema_class,
+			       remark.empty() ? "" : (" [" + remark + "]").c_str());
+		fputs(text_.c_str(), stdout);
+		if (status)
+			printf("error at offset %zu: %s\n", error.offset, error.reason);
 	}
-	if (header.version)
-		printf("header: version 0x%08" PRIx32 ", flags 0x%04x, schema class %u%s\n",
-		       header.version, header.flags, header.schema_class,
-		       remark.empty() ? "" : (" [" + remark + "]").c_str());
-	fputs(text_.c_str(), stdout);
-	if (status)
-		printf("error at offset %zu: %s\n", error.offset, error.reason);
 	return status ? 1 : 0;
 }
 
