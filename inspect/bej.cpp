@@ -27,7 +27,7 @@ bool load(const char *path, dictionary *d)
 	std::string error;
 	if (!dictc::librde_accepts(d->bytes.data(), d->bytes.size()) ||
 	    !d->tree.read(d->bytes.data(), d->bytes.size(), &error))
-		return complain(std::string(path) + ": not a dictionary librde accepts") == 0;
+		return complain(std::string(path) + ": not a dictionary librde accepts");
 	return true;
 }
 
@@ -56,7 +56,7 @@ bool find_root(const schema_tree &tree, const char *locator, place *root)
 				: tree.child((unsigned)root->node, step);
 		if (c < 0)
 			return complain(std::string(locator) + ": no property '" + step + "' in '" +
-					root->path + "'") == 0;
+					root->path + "'");
 		root->node = c;
 		root->path += element ? "[" + step + "]" : "/" + step;
 		if (step.size() == rest.size())

@@ -23,8 +23,8 @@ struct inspect_options {
 int inspect_bej(const inspect_options &options);
 int inspect_dict(const inspect_options &options);
 
-// Prints "rde-inspect: what" on standard error and returns 1.
-int complain(const std::string &what);
+// Prints "rde-inspect: what" on standard error; returns false.
+bool complain(const std::string &what);
 
 // Reads a whole file (standard input when path is nullptr); false after a
 // message when it cannot.

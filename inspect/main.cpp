@@ -130,10 +130,10 @@ int run(int argc, char **argv)
 
 }  // namespace
 
-int complain(const std::string &what)
+bool complain(const std::string &what)
 {
 	fprintf(stderr, "rde-inspect: %s\n", what.c_str());
-	return 1;
+	return false;
 }
 
 bool read_input(const char *path, std::vector<uint8_t> *bytes)
@@ -141,7 +141,7 @@ bool read_input(const char *path, std::vector<uint8_t> *bytes)
 	FILE *f = path ? fopen(path, "rb") : stdin;
 	const std::string name = path ? path : "standard input";
 	if (!f)
-		return complain(name + ": " + strerror(errno)) == 0;
+		return complain(name + ": " + strerror(errno));
 	uint8_t buf[65536];
 	size_t n;
 	while ((n = fread(buf, 1, sizeof buf, f)) > 0 && bytes->size() + n <= INPUT_LIMIT)
@@ -149,7 +149,7 @@ bool read_input(const char *path, std::vector<uint8_t> *bytes)
 	int err = ferror(f) ? errno : n > 0 ? EFBIG : 0;
 	if (path)
 		fclose(f);
-	return !err || complain(name + ": " + strerror(err)) == 0;
+	return !err || complain(name + ": " + strerror(err));
 }
 
 std::vector<const char *> flag_names(uint8_t format, bool dictionary)
@@ -210,6 +210,7 @@ int main(int argc, char **argv)
 	try {
 		return run(argc, argv);
 	} catch (const std::bad_alloc &) {
-		return complain("out of memory");
+		complain("out of memory");
+		return 1;
 	}
 }
