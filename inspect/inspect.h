@@ -36,9 +36,6 @@ bool read_input(const char *path, std::vector<uint8_t> *bytes);
 std::string format_text(uint8_t format, bool dictionary);
 json_object *flag_array(uint8_t format, bool dictionary);
 
-// A string as a quoted JSON string.
-std::string quoted(const char *text, size_t length);
-
 // Adds a member to a JSON object (the object takes the value).
 void put(json_object *object, const char *key, json_object *value);
 // Prints a JSON document on standard output and releases it.

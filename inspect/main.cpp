@@ -99,6 +99,19 @@ int parse_options(int argc, char **argv, inspect_options *o)
 	return -1;
 }
 
+std::vector<const char *> flag_names(uint8_t format, bool dictionary)
+{
+	static const char *const tuple_flags[] = {"deferred binding", "top-level annotation",
+						  "nullable", "reserved bit 3"};
+	static const char *const entry_flags[] = {"reserved bit 0", "read-only", "nullable",
+						  "reserved bit 3"};
+	std::vector<const char *> names;
+	for (unsigned bit = 0; bit < 4; bit++)
+		if (format & (1u << bit))
+			names.push_back((dictionary ? entry_flags : tuple_flags)[bit]);
+	return names;
+}
+
 int run(int argc, char **argv)
 {
 	inspect_options o;
@@ -152,19 +165,6 @@ bool read_input(const char *path, std::vector<uint8_t> *bytes)
 	return !err || complain(name + ": " + strerror(err));
 }
 
-std::vector<const char *> flag_names(uint8_t format, bool dictionary)
-{
-	static const char *const tuple_flags[] = {"deferred binding", "top-level annotation",
-						  "nullable", "reserved bit 3"};
-	static const char *const entry_flags[] = {"reserved bit 0", "read-only", "nullable",
-						  "reserved bit 3"};
-	std::vector<const char *> names;
-	for (unsigned bit = 0; bit < 4; bit++)
-		if (format & (1u << bit))
-			names.push_back((dictionary ? entry_flags : tuple_flags)[bit]);
-	return names;
-}
-
 std::string format_text(uint8_t format, bool dictionary)
 {
 	char text[8];
@@ -183,14 +183,6 @@ json_object *flag_array(uint8_t format, bool dictionary)
 	return flags;
 }
 
-std::string quoted(const char *text, size_t length)
-{
-	json_object *s = json_object_new_string_len(text, (int)length);
-	std::string q = json_object_to_json_string_ext(s, JSON_C_TO_STRING_NOSLASHESCAPE);
-	json_object_put(s);
-	return q;
-}
-
 void put(json_object *object, const char *key, json_object *value)
 {
 	json_object_object_add(object, key, value);
@@ -207,10 +199,17 @@ void print_json(json_object *document)
 int main(int argc, char **argv)
 {
 	rde_bej_init();
+	int status;
 	try {
-		return run(argc, argv);
+		status = run(argc, argv);
 	} catch (const std::bad_alloc &) {
 		complain("out of memory");
 		return 1;
 	}
+	// A full disk shows only when the output is flushed.
+	if (fflush(stdout) != 0 || ferror(stdout)) {
+		complain(std::string("standard output: ") + strerror(errno));
+		return 1;
+	}
+	return status;
 }
