@@ -13,15 +13,14 @@
 
 namespace {
 
-const char USAGE[] =
-	"Usage: rde-dictc [-o OUT] DESCRIPTION.json\n"
-	"       rde-dictc --decompile [-o OUT] DICTIONARY\n"
-	"Compiles a JSON schema description into a binary dictionary, or writes\n"
-	"the description of a dictionary.\n"
-	"  -o, --output OUT  write the result to OUT (default: standard output)\n"
-	"  -d, --decompile   read a dictionary and write its description\n"
-	"  -h, --help        show this help\n"
-	"The input may be - for standard input.\n";
+const char USAGE[] = "Usage: rde-dictc [-o OUT] DESCRIPTION.json\n"
+		     "       rde-dictc --decompile [-o OUT] DICTIONARY\n"
+		     "Compiles a JSON schema description into a binary dictionary, or writes\n"
+		     "the description of a dictionary.\n"
+		     "  -o, --output OUT  write the result to OUT (default: standard output)\n"
+		     "  -d, --decompile   read a dictionary and write its description\n"
+		     "  -h, --help        show this help\n"
+		     "The input may be - for standard input.\n";
 
 // Descriptions are hand-written text; anything larger is refused.
 constexpr size_t MAX_DESCRIPTION = 64u << 20;
@@ -72,13 +71,15 @@ int parse_options(int argc, char **argv, options *o)
 					   (char)optopt + "'");
 		default:
 			if (optopt)
-				return usage_error(std::string("unknown option -- '") + (char)optopt + "'");
-			return usage_error(std::string("unknown option '") + argv[optind - 1] + "'");
+				return usage_error(std::string("unknown option -- '") +
+						   (char)optopt + "'");
+			return usage_error(std::string("unknown option '") + argv[optind - 1] +
+					   "'");
 		}
 	}
 	if (argc - optind != 1)
 		return usage_error(argc - optind == 0 ? (o->decompile ? "missing DICTIONARY"
-								   : "missing DESCRIPTION.json")
+								      : "missing DESCRIPTION.json")
 						      : "too many operands");
 	o->input = argv[optind];
 	return -1;
@@ -109,7 +110,8 @@ bool read_input(const char *path, std::string *text)
 	if (f && !standard_input)
 		fclose(f);
 	if (!ok)
-		complain(std::string(standard_input ? "standard input" : path) + ": " + strerror(err));
+		complain(std::string(standard_input ? "standard input" : path) + ": " +
+			 strerror(err));
 	return ok;
 }
 

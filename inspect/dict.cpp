@@ -96,8 +96,8 @@ std::string lister::children(const tree_node &n, json_object *f) const
 	if (e.child_count == 0)
 		return "";
 	if (e.first_child < 0)
-		return ", child range at offset " + std::to_string(e.child_pointer_offset) + " (count " +
-		       std::to_string(e.child_count) + ") outside the entries";
+		return ", child range at offset " + std::to_string(e.child_pointer_offset) +
+		       " (count " + std::to_string(e.child_count) + ") outside the entries";
 	std::string first = "#" + std::to_string(e.first_child);
 	if (e.child_count == 1)
 		return ", child " + first;
