@@ -13,7 +13,7 @@
 #include "bench_common.h"
 #include "bej_to_json.h"
 #include "json_to_bej.h"
-#include "url_macros.h"
+#include "expansion.h"
 
 #include <json-c/json.h>
 
@@ -45,7 +45,7 @@ bool encode_once(const bench_input &input, const bench_context &ctx, std::vector
 		root ? rde_bej_builder_new(ctx.context, 0, ctx.name.c_str(), nullptr) : nullptr;
 	uint8_t *bytes = nullptr;
 	size_t length = 0;
-	bool ok = builder && convert_json_object(builder, root) == 0 &&
+	bool ok = builder && convert_json_document(builder, *ctx.urls, root) == 0 &&
 		  rde_bej_encode(builder, &bytes, &length) == 0;
 	if (ok)
 		bej->assign(bytes, bytes + length);
@@ -126,7 +126,7 @@ bool run_decode(const std::vector<uint8_t> &bej, const bench_context &ctx, size_
 		const char *text = json_object_to_json_string_length(json, JSON_C_TO_STRING_PRETTY, &length);
 		buffer = static_cast<char *>(calloc(1, EXPANSION_BUFFER_SIZE));
 		if (text && buffer) {
-			*expanded = expand_url_macros(text, length, buffer);
+			*expanded = expand_url_macros(*ctx.urls, text, length, buffer);
 			ok = true;
 		}
 	}

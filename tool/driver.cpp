@@ -5,7 +5,8 @@
 #include "bej_to_json.h"
 #include "json_to_bej.h"
 #include "program.h"
-#include "url_macros.h"
+#include "expansion.h"
+#include "url_table.h"
 
 #include <json-c/json.h>
 #include <librde/rde_bej.h>
@@ -24,10 +25,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// Replaced by argv[0] as the first thing a run does; the default only shows
-// when the converter units are used without the driver.
-const char *program_name = "bejconv";
-
 namespace {
 
 // Fixed capacity of the input buffer.  An encode input that fills it is
@@ -35,7 +32,9 @@ namespace {
 constexpr size_t INPUT_BUFFER_SIZE = 8388608;
 
 constexpr const char *DEFAULT_PDR_MAP = "/tmp/pdr_url_map";
-constexpr const char *DEFAULT_PREFIX_URL = "/redfish/v1";
+
+// The process-wide URL table, filled once per run by encode or decode.
+url_table pdr_url_table;
 
 // Settings of one run; the strings are borrowed from the argument vector.
 struct settings {
@@ -340,7 +339,7 @@ bool prepare_output(const char *path)
 
 int action_encode(const settings &set, run_resources &res, const char *name)
 {
-	if (load_pdr_url_map(set.pdr_map, set.prefix_url, set.percent_path) != 0)
+	if (load_pdr_url_map(pdr_url_table, set.pdr_map, set.prefix_url, set.percent_path) != 0)
 		return 1;
 
 	std::unique_ptr<json_tokener, tokener_deleter> tokener(json_tokener_new());
@@ -383,24 +382,7 @@ int action_encode(const settings &set, run_resources &res, const char *name)
 		return 1;
 	}
 
-	json_object *root = res.json_root;
-	int status = 0;
-	switch (json_object_get_type(root)) {
-	case json_type_object:
-		status = convert_json_object(builder.get(), root);
-		break;
-	case json_type_array: {
-		size_t length = json_object_array_length(root);
-		for (size_t i = 0; i < length && status == 0; i++)
-			status = convert_json_value(builder.get(), nullptr,
-						    json_object_array_get_idx(root, i));
-		break;
-	}
-	default:
-		status = convert_json_value(builder.get(), nullptr, root);
-		break;
-	}
-	if (status != 0) {
+	if (convert_json_document(builder.get(), pdr_url_table, res.json_root) != 0) {
 		fprintf(stderr, "%s: failed to convert object '%s' to BEJ\n", program_name, name);
 		return 1;
 	}
@@ -439,7 +421,7 @@ int action_decode(const settings &set, run_resources &res, const char *name)
 		return 1;
 	}
 
-	if (load_pdr_url_map(set.pdr_map, set.prefix_url, set.percent_path) != 0)
+	if (load_pdr_url_map(pdr_url_table, set.pdr_map, set.prefix_url, set.percent_path) != 0)
 		return 1;
 
 	res.expansion = static_cast<char *>(calloc(EXPANSION_BUFFER_SIZE, 1));
@@ -447,7 +429,7 @@ int action_decode(const settings &set, run_resources &res, const char *name)
 		fprintf(stderr, "%s: failed to allocate input buffer\n", program_name);
 		return 1;
 	}
-	size_t expanded = expand_url_macros(text, text_length, res.expansion);
+	size_t expanded = expand_url_macros(pdr_url_table, text, text_length, res.expansion);
 
 	if (write_output(set.output_path, res.expansion, expanded) != 0)
 		return 1;
