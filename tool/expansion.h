@@ -2,12 +2,14 @@
 #ifndef BEJCONV_EXPANSION_H
 #define BEJCONV_EXPANSION_H
 
+#include "files.h"
 #include "url_table.h"
 
 #include <cstddef>
 
-// Expansion stops producing once this many bytes are written.
-inline constexpr size_t EXPANSION_LIMIT = 8388608;
+// Expansion stops producing once this many bytes are written: the decoded
+// text is cut at the size of the input buffer.
+inline constexpr size_t EXPANSION_LIMIT = INPUT_BUFFER_SIZE;
 // Size of the buffer handed to expand_url_macros: the limit, the longest
 // single expansion that may start just below it, and the closing NUL.
 inline constexpr size_t EXPANSION_BUFFER_SIZE = EXPANSION_LIMIT + MAX_URL_LENGTH + 1;
