@@ -104,8 +104,7 @@ void trie_insert(url_table &table, unsigned id)
 	trie.starts_rule[static_cast<unsigned char>(entry.url[0])] = true;
 }
 
-// One step of abbreviation at position i of text (n characters): what to
-// write and how far to advance.
+// What a rule writes instead of `advance` characters of the text.
 struct piece {
 	const char *data;
 	size_t length;
@@ -139,7 +138,8 @@ piece find_url(const url_table &table, const char *text, size_t n, size_t i)
 	return {URL_MACROS[best].text, URL_MACROS[best].length, best_length};
 }
 
-piece next_piece(const url_table &table, const char *text, size_t n, size_t i)
+// The rule that applies at position i; advance 0 when none does.
+piece rule_at(const url_table &table, const char *text, size_t n, size_t i)
 {
 	char c = text[i];
 	if (c == '"')
@@ -152,24 +152,45 @@ piece next_piece(const url_table &table, const char *text, size_t n, size_t i)
 	if (c == 'T' && n - i >= INSTANCE_TEXT_LENGTH &&
 	    memcmp(text + i, INSTANCE_TEXT, INSTANCE_TEXT_LENGTH) == 0)
 		return {"%I1", 3, INSTANCE_TEXT_LENGTH};
-
-	// No rule applies here: copy up to the next character where one might.
-	size_t j = i + 1;
-	while (j < n && !table.trie.starts_rule[static_cast<unsigned char>(text[j])])
-		j++;
-	return {text + i, j - i, j - i};
+	return {nullptr, 0, 0};
 }
 
-// The length of the abbreviation of text from position i on.
-size_t measure(const url_table &table, const char *text, size_t n, size_t i)
+// The first position from i on at which a rule may apply, or n.
+size_t skip_plain(const url_trie &trie, const char *text, size_t n, size_t i)
 {
-	size_t total = 0;
-	while (i < n) {
-		piece p = next_piece(table, text, n, i);
-		total += p.length;
+	while (i < n && !trie.starts_rule[static_cast<unsigned char>(text[i])])
+		i++;
+	return i;
+}
+
+// Writes the abbreviation of text (n characters) into out as far as
+// capacity allows and returns its whole length.  *changed tells whether any
+// rule applied (else the abbreviation is the text itself).
+size_t abbreviate_into(const url_table &table, const char *text, size_t n, char *out,
+		       size_t capacity, bool *changed)
+{
+	size_t o = 0;
+	auto put = [&](const char *data, size_t length) {
+		if (o + length <= capacity)
+			memcpy(out + o, data, length);
+		o += length;
+	};
+	*changed = false;
+	size_t i = 0, plain = 0;  // text[plain, i) is still to be copied
+	while ((i = skip_plain(table.trie, text, n, i)) < n) {
+		piece p = rule_at(table, text, n, i);
+		if (p.advance == 0) {
+			i++;
+			continue;
+		}
+		put(text + plain, i - plain);
+		put(p.data, p.length);
 		i += p.advance;
+		plain = i;
+		*changed = true;
 	}
-	return total;
+	put(text + plain, n - plain);
+	return o;
 }
 
 }  // namespace
@@ -181,7 +202,7 @@ void clear_abbreviation_index(url_trie &trie)
 	memset(trie.nodes, 0, sizeof trie.nodes);
 	memset(trie.edges, 0, sizeof trie.edges);
 	memset(trie.starts_rule, 0, sizeof trie.starts_rule);
-	for (unsigned char c : {'\0', '"', CHASSIS_URL[0], INSTANCE_TEXT[0]})
+	for (unsigned char c : {'"', CHASSIS_URL[0], INSTANCE_TEXT[0]})
 		trie.starts_rule[c] = true;
 	trie.node_count = 1;
 }
@@ -198,36 +219,24 @@ const char *abbreviate_urls(const url_table &table, const char *text, abbreviati
 	if (!text)
 		text = "";
 	size_t n = strlen(text);
-	size_t i = 0, o = 0;
-	while (i < n) {
-		piece p = next_piece(table, text, n, i);
-		if (o + p.length >= abbreviation_buffer::FIXED_SIZE)
-			break;
-		memcpy(buffer.fixed + o, p.data, p.length);
-		o += p.length;
-		i += p.advance;
-	}
-	if (i == n) {
-		buffer.fixed[o] = '\0';
+	bool changed;
+	size_t length = abbreviate_into(table, text, n, buffer.fixed,
+					abbreviation_buffer::FIXED_SIZE - 1, &changed);
+	if (!changed)
+		return text;
+	if (length < abbreviation_buffer::FIXED_SIZE) {
+		buffer.fixed[length] = '\0';
 		return buffer.fixed;
 	}
-
-	// Too long for the fixed buffer: finish the string in the long one.
-	size_t total = o + measure(table, text, n, i);
-	if (total + 1 > buffer.long_capacity) {
-		char *grown = static_cast<char *>(realloc(buffer.long_data, total + 1));
+	// Too long for the fixed buffer: again, into the long one.
+	if (length + 1 > buffer.long_capacity) {
+		char *grown = static_cast<char *>(realloc(buffer.long_data, length + 1));
 		if (!grown)
 			return nullptr;
 		buffer.long_data = grown;
-		buffer.long_capacity = total + 1;
+		buffer.long_capacity = length + 1;
 	}
-	memcpy(buffer.long_data, buffer.fixed, o);
-	while (i < n) {
-		piece p = next_piece(table, text, n, i);
-		memcpy(buffer.long_data + o, p.data, p.length);
-		o += p.length;
-		i += p.advance;
-	}
-	buffer.long_data[o] = '\0';
+	abbreviate_into(table, text, n, buffer.long_data, length, &changed);
+	buffer.long_data[length] = '\0';
 	return buffer.long_data;
 }
