@@ -14,69 +14,23 @@
 #include <cstring>
 #include <string_view>
 
-// One dictionary entry, read out of the data copy into host order.
-struct rde_bej_dictionary_entry {
-	uint16_t index;  // position in the entry table
-	uint8_t format;
-	uint16_t sequence_number;
-	uint16_t child_pointer_offset;
-	uint16_t child_count;
-	uint8_t name_length;
-	uint16_t name_offset;
-
-	unsigned data_type() const { return format >> 4; }
-};
-
 namespace {
 
 constexpr const char *parse_failed = "Failed to parse the dictionary";
-
-uint16_t read_le16(const_cursor &c)
-{
-	uint8_t b[2];
-	c.read(b, sizeof(b));
-	return static_cast<uint16_t>(b[0] | (b[1] << 8));
-}
-
-// A cursor over the dictionary's data copy, moved to offset; the caller has
-// checked that offset is inside the data.
-const_cursor cursor_at(const rde_bej_dictionary *dictionary, size_t offset)
-{
-	const_cursor c{dictionary->data, dictionary->size};
-	c.advance(offset);
-	return c;
-}
 
 // Reads entry `index`; the caller has checked it against the entry count,
 // and registration has checked that the entry table fits in the data.
 rde_bej_dictionary_entry read_entry(const rde_bej_dictionary *dictionary, size_t index)
 {
 	RDE_ASSERT(index < dictionary->entry_count);
-	const_cursor c = cursor_at(dictionary, DICTIONARY_HEADER_SIZE + DICTIONARY_ENTRY_SIZE * index);
-	RDE_ASSERT(c.remaining() >= DICTIONARY_ENTRY_SIZE);
 	rde_bej_dictionary_entry entry;
-	entry.index = static_cast<uint16_t>(index);
-	entry.format = c.read_u8();
-	entry.sequence_number = read_le16(c);
-	entry.child_pointer_offset = read_le16(c);
-	entry.child_count = read_le16(c);
-	entry.name_length = c.read_u8();
-	entry.name_offset = read_le16(c);
+	int status = rde_bej_read_dictionary_entry(dictionary->data, dictionary->size,
+						   static_cast<unsigned>(index), &entry, nullptr);
+	RDE_ASSERT(status == 0);
 	return entry;
 }
 
-// The entry's name when it is valid: not empty, inside the data, and ending
-// in NUL at its last byte.  nullptr otherwise.
-const char *entry_name(const rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry)
-{
-	size_t end = size_t{entry.name_offset} + entry.name_length;
-	if (entry.name_length == 0 || end > dictionary->size)
-		return nullptr;
-	const_cursor c = cursor_at(dictionary, entry.name_offset);
-	if (c.peek_at(entry.name_length - 1u) != '\0')
-		return nullptr;
-	return reinterpret_cast<const char *>(c.position);
-}
+unsigned data_type(const rde_bej_dictionary_entry &entry) { return entry.format >> 4; }
 
 // A printable name for messages: unnamed properties (array items, choice
 // options) have none.
@@ -138,8 +92,8 @@ int init_node(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &en
 			    "Failed to find a property or it's already been initialized");
 		return -EINVAL;
 	}
-	if (!valid_data_type(entry.data_type())) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported data type: 0x%x", entry.data_type());
+	if (!valid_data_type(data_type(entry))) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported data type: 0x%x", data_type(entry));
 		return -EINVAL;
 	}
 	property->dictionary = dictionary;
@@ -147,7 +101,7 @@ int init_node(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &en
 	property->sequence_number = entry.sequence_number;
 	property->format = entry.format;
 	property->initialized = true;
-	property->name = entry_name(dictionary, entry);
+	property->name = entry.name;
 
 	if (!property->name) {
 		if (!parent) {
@@ -178,10 +132,10 @@ int init_node(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &en
 	property->children_first = nullptr;
 	property->children_last = nullptr;
 	property->stailq = nullptr;
-	if (entry.child_count != 0 && !may_have_children(entry.data_type())) {
+	if (entry.child_count != 0 && !may_have_children(data_type(entry))) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    "Data format '%s' is not expected to have child properties",
-			    rde_bej_data_type_name(entry.data_type()));
+			    rde_bej_data_type_name(data_type(entry)));
 		return -EINVAL;
 	}
 	*result = property;
@@ -231,10 +185,10 @@ int init_property(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry
 				return -EINVAL;
 			}
 			if (current->data_type() == RDE_BEJ_DATA_TYPE_ENUM &&
-			    child_entry.data_type() != RDE_BEJ_DATA_TYPE_STRING) {
+			    data_type(child_entry) != RDE_BEJ_DATA_TYPE_STRING) {
 				rde_bej_log(RDE_BEJ_LOG_ERROR,
 					    "Found enumeration property with %s data type (expected %s)",
-					    rde_bej_data_type_name(child_entry.data_type()),
+					    rde_bej_data_type_name(data_type(child_entry)),
 					    rde_bej_data_type_name(RDE_BEJ_DATA_TYPE_STRING));
 				return -EINVAL;
 			}
@@ -376,20 +330,24 @@ extern "C" int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_t
 
 	if (size < DICTIONARY_HEADER_SIZE)
 		return refuse(dictionary, -EINVAL, "Invalid length of the dictionary");
-	const_cursor header = cursor_at(dictionary, 2);
-	uint16_t entry_count = read_le16(header);
+	rde_bej_dictionary_header header;
+	if (rde_bej_read_dictionary_header(dictionary->data, size, &header, nullptr) != 0)
+		return refuse(dictionary, -EINVAL, "Invalid length of the dictionary");
+	uint16_t entry_count = header.entry_count;
 	if (size < DICTIONARY_HEADER_SIZE + DICTIONARY_ENTRY_SIZE * size_t{entry_count})
 		return refuse(dictionary, -EINVAL, "Invalid length of the dictionary");
 	dictionary->entry_count = entry_count;
-	dictionary->header = cursor_at(dictionary, 0).position;
-	dictionary->entries = cursor_at(dictionary, DICTIONARY_HEADER_SIZE).position;
+	dictionary->header = dictionary->data;
+	const_cursor entries{dictionary->data, size};
+	entries.advance(DICTIONARY_HEADER_SIZE);
+	dictionary->entries = entries.position;
 	// Without entries there is no root entry to read (and a size check
 	// against the entry count does not catch a short buffer): refuse it here.
 	if (entry_count == 0)
 		return refuse(dictionary, -EINVAL, "The dictionary has no entries");
 
 	rde_bej_dictionary_entry root_entry = read_entry(dictionary, 0);
-	dictionary->name = entry_name(dictionary, root_entry);
+	dictionary->name = root_entry.name;
 	if (!dictionary->name)
 		return refuse(dictionary, -EINVAL, "Couldn't find the name of the root object");
 
@@ -407,8 +365,7 @@ extern "C" int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_t
 			continue;
 		// The entry has no node, hence no node name: show its name from
 		// the name table, or its position when it has no valid name.
-		rde_bej_dictionary_entry entry = read_entry(dictionary, i);
-		const char *name = entry_name(dictionary, entry);
+		const char *name = read_entry(dictionary, i).name;
 		if (name) {
 			rde_bej_log(RDE_BEJ_LOG_ERROR, "Property '%s' wasn't initialized", name);
 		} else {

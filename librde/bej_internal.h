@@ -21,7 +21,12 @@ inline bool rde_bej_tracing() { return rde_bej_log_threshold() <= RDE_BEJ_LOG_TR
 
 inline constexpr size_t DICTIONARY_HEADER_SIZE = 12;
 inline constexpr size_t DICTIONARY_ENTRY_SIZE = 10;
-inline constexpr uint8_t FORMAT_NULLABLE = 0x04;
+
+// A BEJ encoding starts with a version word, two flag bytes and the schema
+// class; the encoder writes version 1.0, the readers also take 1.1.
+inline constexpr size_t ENCODING_HEADER_SIZE = 7;
+inline constexpr uint32_t ENCODING_VERSION_1_0 = 0xF1F0F000;
+inline constexpr uint32_t ENCODING_VERSION_1_1 = 0xF1F1F000;
 
 // A builder opens at most this many nested sets and arrays below its root;
 // real resources stay far below it, and it keeps the recursive encoder's
@@ -49,16 +54,13 @@ struct rde_bej_property {
 	rde_bej_property *stailq;           // next sibling
 
 	unsigned data_type() const { return format >> 4; }
-	bool nullable() const { return (format & FORMAT_NULLABLE) != 0; }
+	bool nullable() const { return (format & RDE_BEJ_FORMAT_NULLABLE) != 0; }
 	// First node of the effective child list.
 	const rde_bej_property *first_child() const
 	{
 		return children_source ? children_source->children_first : children_first;
 	}
 };
-
-// One dictionary entry's fields, read with bounds checks (bej.cpp).
-struct rde_bej_dictionary_entry;
 
 struct rde_bej_dictionary {
 	const char *name;      // the root entry's name, inside `data`
@@ -80,12 +82,7 @@ struct rde_bej_context {
 	rde_bej_dictionary *annotation_dictionary;  // also in the list
 };
 
-struct rde_bej_real {
-	int64_t whole;
-	int64_t exponent;
-	uint64_t fraction;
-	uint64_t leading_zero_count;
-};
+using rde_bej_real = rde_bej_real_parts;
 
 // Bump allocator behind a whole value tree: nodes and their string copies
 // come from a few large blocks and go in one release with the tree.

@@ -14,13 +14,6 @@
 
 namespace {
 
-constexpr uint32_t VERSION_1_0 = 0xF1F0F000;
-constexpr uint32_t VERSION_1_1 = 0xF1F1F000;
-constexpr size_t HEADER_SIZE = 7;
-
-constexpr uint8_t FORMAT_TOP_LEVEL_ANNOTATION = 0x02;
-constexpr uint8_t FORMAT_DEFERRED_BINDING = 0x01;
-
 unsigned format_data_type(uint8_t format) { return format >> 4; }
 
 // A tuple's type is acceptable for a property of its own type, and a null or
@@ -62,7 +55,7 @@ const rde_bej_property *find_property_by_sequence_number(const rde_bej_context *
 		if (parent) {
 			const rde_bej_property *p = parent->property;
 			if (p->dictionary->schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION &&
-			    p != p->dictionary->root && !(format & FORMAT_TOP_LEVEL_ANNOTATION))
+			    p != p->dictionary->root && !(format & RDE_BEJ_FORMAT_TOP_LEVEL_ANNOTATION))
 				start = p;
 		}
 	}
@@ -76,87 +69,62 @@ const rde_bej_property *find_property_by_sequence_number(const rde_bej_context *
 	return nullptr;
 }
 
-// Reads a bejInteger (two's complement, least significant byte first) of
-// exactly count bytes into the node's integer payload.
+// Reads a bejInteger of exactly count bytes into the node's integer payload.
 int decode_integer(rde_bej_value *value, const_cursor &c, size_t count)
 {
-	RDE_ASSERT(count <= c.remaining());
-	if (count == 0) {
+	bool negative = false;
+	integer_problem problem =
+		read_bej_integer(c, count, &value->payload.integer.value, &negative);
+	value->payload.integer.negative = negative;
+	if (problem == integer_problem::empty) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported integer size: 0");
 		return -EINVAL;
 	}
-	bool negative = (c.peek_at(count - 1) & 0x80) != 0;
-	value->payload.integer.negative = negative;
-	// Nine bytes only carry an unsigned number whose top bit needs the
-	// extra zero byte.
-	if (count > 9 || (count == 9 && c.peek_at(8) != 0)) {
+	if (problem == integer_problem::too_long) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Only %zu byte integers are supported", size_t{8});
 		return -EINVAL;
 	}
-	uint64_t bits = negative ? ~uint64_t{0} : 0;
-	size_t copied = count < 8 ? count : 8;
-	for (size_t i = 0; i < copied; i++) {
-		bits &= ~(uint64_t{0xFF} << (8 * i));
-		bits |= static_cast<uint64_t>(c.peek_at(i)) << (8 * i);
-	}
-	c.advance(count);
-	value->payload.integer.value = static_cast<int64_t>(bits);
 	return 0;
 }
 
+// The decoder's message for each way a real can fail.
+const char *real_message(real_problem problem)
+{
+	switch (problem) {
+	case real_problem::whole_length:
+		return "Failed to decode whole length";
+	case real_problem::whole_past_value:
+		return "Invalid length of whole";
+	case real_problem::whole:
+		return "Failed to decode whole";
+	case real_problem::leading_zero_count:
+		return "Failed to decode leading zero count";
+	case real_problem::fraction:
+		return "Failed to decode fraction";
+	case real_problem::exponent_length:
+		return "Failed to decode length of exponent";
+	case real_problem::exponent_past_value:
+		return "Invalid length of exponent";
+	default:
+		return "Failed to decode exponent";
+	}
+}
+
 // bejReal: length of whole, whole, leading zero count, fraction, length of
-// exponent, exponent.
+// exponent, exponent.  A failing whole or exponent logs the integer's own
+// message first.
 int decode_real(rde_bej_value *value, const_cursor &c)
 {
-	rde_bej_real &real = value->payload.real;
-	uint64_t length;
-	int status = decode_nnint(c, &length);
-	if (status) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode whole length");
-		return status;
-	}
-	if (length > c.remaining()) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid length of whole");
-		return -EINVAL;
-	}
-	rde_bej_value scratch{};
-	status = decode_integer(&scratch, c, static_cast<size_t>(length));
-	if (status) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode whole");
-		return status;
-	}
-	real.whole = scratch.payload.integer.value;
-
-	status = decode_nnint(c, &real.leading_zero_count);
-	if (status) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode leading zero count");
-		return status;
-	}
-	status = decode_nnint(c, &real.fraction);
-	if (status) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode fraction");
-		return status;
-	}
-	status = decode_nnint(c, &length);
-	if (status) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode length of exponent");
-		return status;
-	}
-	real.exponent = 0;
-	if (length == 0)
+	integer_problem integer;
+	real_problem problem = read_bej_real(c, &value->payload.real, &integer);
+	if (problem == real_problem::none)
 		return 0;
-	if (length > c.remaining()) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid length of exponent");
-		return -EINVAL;
-	}
-	scratch = rde_bej_value{};
-	status = decode_integer(&scratch, c, static_cast<size_t>(length));
-	if (status) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode exponent");
-		return status;
-	}
-	real.exponent = scratch.payload.integer.value;
-	return 0;
+	if (integer == integer_problem::empty)
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported integer size: 0");
+	else if (integer == integer_problem::too_long)
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Only %zu byte integers are supported", size_t{8});
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "%s", real_message(problem));
+	return -EINVAL;
 }
 
 // The inner tuple of a property annotation: an annotation dictionary
@@ -410,7 +378,7 @@ int decode_property(const rde_bej_context *context, const rde_bej_dictionary *di
 	// beyond 4 GiB are not BEJ's business, value_size keeps 32 bits.
 	size_t value_length = static_cast<size_t>(length);
 	value->value_size = static_cast<uint32_t>(value_length);
-	value->deferred_binding = (format & FORMAT_DEFERRED_BINDING) != 0;
+	value->deferred_binding = (format & RDE_BEJ_FORMAT_DEFERRED_BINDING) != 0;
 
 	const_cursor inner{c.position, value_length};
 	status = decode_value(context, value, inner, depth);
@@ -439,25 +407,20 @@ extern "C" int rde_bej_decode(rde_bej_context *context, const char *name, int32_
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid arguments to rde_bej_decode");
 		return -EINVAL;
 	}
-	if (length <= HEADER_SIZE - 1) {
+	if (length <= ENCODING_HEADER_SIZE - 1) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid encoding length");
 		return -EINVAL;
 	}
 	const_cursor c{bytes, length};
-	uint8_t header[HEADER_SIZE];
-	c.read(header, HEADER_SIZE);
-	uint32_t version = static_cast<uint32_t>(header[0]) |
-			   static_cast<uint32_t>(header[1]) << 8 |
-			   static_cast<uint32_t>(header[2]) << 16 |
-			   static_cast<uint32_t>(header[3]) << 24;
-	if (version != VERSION_1_0 && version != VERSION_1_1) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported encoding version: 0x%x", version);
+	rde_bej_encoding_header header;
+	if (!read_encoding_header(c, &header)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported encoding version: 0x%x", header.version);
 		return -EINVAL;
 	}
-	// header[4] and header[5] are flags that carry nothing for decoding.
-	if (header[6] != schema_type) {
+	// The flags carry nothing for decoding.
+	if (header.schema_class != schema_type) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid schema type (expected: %d, found: %d)",
-			    static_cast<int>(schema_type), static_cast<int>(header[6]));
+			    static_cast<int>(schema_type), static_cast<int>(header.schema_class));
 		return -EINVAL;
 	}
 
