@@ -47,6 +47,7 @@ struct rde_bej_property {
 	uint8_t format;             // data type in the high nibble, flags below
 	uint16_t sequence_number;
 	bool initialized;
+	uint16_t name_length;       // characters of `name`, so lookups skip by length
 	rde_bej_property *parent;
 	rde_bej_property *children_source;  // shares that node's child list
 	rde_bej_property *children_first;
