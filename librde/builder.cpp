@@ -58,19 +58,27 @@ void change_type(rde_bej_value *value, uint32_t type)
 	value->type = type;
 }
 
+// The member of scope that a name resolving to property (annotating
+// `annotated`, when that is given) already made, or nullptr.  Members are
+// matched by their resolved properties rather than by name, with what a
+// search by name finds: a bare annotation name ("@odata.id") finds the first
+// member holding that annotation, whatever it annotates.
+rde_bej_value *find_member(rde_bej_value *scope, const rde_bej_property *property,
+			   const rde_bej_property *annotated)
+{
+	for (rde_bej_value *v = scope->children_first; v; v = v->next)
+		if (v->property == property && (!annotated || v->annotated_property == annotated))
+			return v;
+	return nullptr;
+}
+
 int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type,
 		  rde_bej_value **result)
 {
 	rde_bej_value *scope = builder->current;
-	rde_bej_value *candidate = nullptr;
 	bool array = scope->property->data_type() == RDE_BEJ_DATA_TYPE_ARRAY;
+	rde_bej_value *candidate = !array && !name ? scope : nullptr;
 
-	if (!array) {
-		if (!name)
-			candidate = scope;
-		else if (rde_bej_find(scope, name, &candidate) != 0)
-			candidate = nullptr;
-	}
 	if (!candidate) {
 		const rde_bej_property *annotated = nullptr;
 		const rde_bej_property *property = nullptr;
@@ -80,7 +88,10 @@ int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type,
 			rde_bej_log(RDE_BEJ_LOG_ERROR, "Could not find property '%s'", shown(name));
 			return -EINVAL;
 		}
-		candidate = alloc_bej_value(scope, property, annotated);
+		if (!array)
+			candidate = find_member(scope, property, annotated);
+		if (!candidate)
+			candidate = alloc_bej_value(scope, property, annotated);
 		if (!candidate) {
 			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to create BEJ value object for property '%s'",
 				    shown(name));
