@@ -130,6 +130,14 @@ struct rde_bej_builder {
 	rde_bej_value *root;
 	rde_bej_value *current;
 	int status;
+	// The last name rde_bej_get_property_type resolved, and where: the
+	// setter that usually follows for the same name need not resolve it
+	// again.
+	struct {
+		const rde_bej_property *scope;
+		const char *name;
+		const rde_bej_property *property;
+	} resolved;
 };
 
 struct rde_bej_locator_resolved {

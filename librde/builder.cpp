@@ -72,6 +72,26 @@ rde_bej_value *find_member(rde_bej_value *scope, const rde_bej_property *propert
 	return nullptr;
 }
 
+// The property a name selects in scope, with the property it annotates.  A
+// name rde_bej_get_property_type has just resolved there is taken from it
+// when it is still the same text (it names no annotated property then: its
+// property carries the whole name).
+const rde_bej_property *resolve(rde_bej_builder *builder, const rde_bej_value *scope,
+				const char *name, const rde_bej_property **annotated)
+{
+	const auto &last = builder->resolved;
+	if (name && name == last.name && scope->property == last.scope) {
+		const rde_bej_property *p = last.property;
+		if (std::strncmp(p->name, name, p->name_length) == 0 && name[p->name_length] == '\0') {
+			*annotated = nullptr;
+			return p;
+		}
+	}
+	if (name && !scope_takes_names(scope, name))
+		return nullptr;
+	return find_property_by_name(builder->context, name, scope, annotated);
+}
+
 int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type,
 		  rde_bej_value **result)
 {
@@ -81,9 +101,7 @@ int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type,
 
 	if (!candidate) {
 		const rde_bej_property *annotated = nullptr;
-		const rde_bej_property *property = nullptr;
-		if (!name || scope_takes_names(scope, name))
-			property = find_property_by_name(builder->context, name, scope, &annotated);
+		const rde_bej_property *property = resolve(builder, scope, name, &annotated);
 		if (!property) {
 			rde_bej_log(RDE_BEJ_LOG_ERROR, "Could not find property '%s'", shown(name));
 			return -EINVAL;
@@ -322,6 +340,8 @@ extern "C" int rde_bej_get_property_type(rde_bej_builder *builder, const char *n
 			    shown(name), shown(scope->property->name));
 		return -EINVAL;
 	}
+	if (name)
+		builder->resolved = {scope->property, name, property};
 	*type = property->data_type();
 	return 0;
 }
