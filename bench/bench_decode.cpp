@@ -12,8 +12,9 @@
 // encoded once beforehand, the URL map loaded once.
 #include "bench_common.h"
 #include "bej_to_json.h"
+#include "json_text.h"
 #include "json_to_bej.h"
-#include "url_macros.h"
+#include "url_expansion.h"
 
 #include <json-c/json.h>
 
@@ -117,21 +118,20 @@ bool run_floor(const bench_input &input, size_t *printed)
 bool run_decode(const std::vector<uint8_t> &bej, const bench_context &ctx, size_t *expanded)
 {
 	rde_bej_value *value = nullptr;
-	json_object *json = nullptr;
+	member_replacements replacements;
 	char *buffer = nullptr;
 	bool ok = false;
 	if (rde_bej_decode(ctx.context, ctx.name.c_str(), 0, bej.data(), bej.size(), nullptr, &value) == 0 &&
-	    convert_bej_value(value, &json) == 0) {
-		size_t length = 0;
-		const char *text = json_object_to_json_string_length(json, JSON_C_TO_STRING_PRETTY, &length);
+	    prepare_bej_tree(value, &replacements) == 0) {
 		buffer = static_cast<char *>(calloc(1, EXPANSION_BUFFER_SIZE));
-		if (text && buffer) {
-			*expanded = expand_url_macros(text, length, buffer);
+		if (buffer) {
+			url_expander out(buffer);
+			write_json_text(value, replacements, out);
+			*expanded = out.finish();
 			ok = true;
 		}
 	}
 	free(buffer);
-	json_object_put(json);
 	rde_bej_value_free(value);
 	if (!ok)
 		fprintf(stderr, "bench_decode: decoding failed\n");

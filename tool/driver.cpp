@@ -3,8 +3,10 @@
 #include "driver.h"
 
 #include "bej_to_json.h"
+#include "json_text.h"
 #include "json_to_bej.h"
 #include "program.h"
+#include "url_expansion.h"
 #include "url_macros.h"
 
 #include <json-c/json.h>
@@ -428,26 +430,24 @@ int action_decode(const settings &set, run_resources &res, const char *name)
 		fprintf(stderr, "%s: BEJ decoding failed\n", program_name);
 		return 1;
 	}
-	if (convert_bej_value(res.decoded, &res.json_root) != 0)
+	// Everything that can fail in the conversion fails here, before the
+	// map and the percent file are touched.
+	member_replacements replacements;
+	if (prepare_bej_tree(res.decoded, &replacements) != 0)
 		return 1;
-
-	size_t text_length = 0;
-	const char *text = json_object_to_json_string_length(res.json_root,
-							     JSON_C_TO_STRING_PRETTY, &text_length);
-	if (!text) {
-		fprintf(stderr, "%s: failed to convert JSON to string\n", program_name);
-		return 1;
-	}
 
 	if (load_pdr_url_map(set.pdr_map, set.prefix_url, set.percent_path) != 0)
 		return 1;
 
+	// Zero-filled by the system: only the pages the text reaches are touched.
 	res.expansion = static_cast<char *>(calloc(EXPANSION_BUFFER_SIZE, 1));
 	if (!res.expansion) {
 		fprintf(stderr, "%s: failed to allocate input buffer\n", program_name);
 		return 1;
 	}
-	size_t expanded = expand_url_macros(text, text_length, res.expansion);
+	url_expander out(res.expansion);
+	write_json_text(res.decoded, replacements, out);
+	size_t expanded = out.finish();
 
 	if (write_output(set.output_path, res.expansion, expanded) != 0)
 		return 1;
@@ -484,7 +484,7 @@ int run(const settings &set, run_resources &res)
 		return 1;
 	}
 
-	if (json_c_set_serialization_double_format("%.15g", JSON_C_OPTION_GLOBAL) != 0) {
+	if (json_c_set_serialization_double_format(REAL_FORMAT, JSON_C_OPTION_GLOBAL) != 0) {
 		fprintf(stderr, "%s: failed to initialize json-c\n", program_name);
 		return 1;
 	}

@@ -53,7 +53,7 @@
 
 namespace {
 
-constexpr size_t TABLE_SIZE = 256;
+constexpr size_t TABLE_SIZE = URL_TABLE_SIZE;
 constexpr size_t NAME_SIZE = 30;  // up to 29 characters and a NUL
 constexpr size_t URL_SIZE = MAX_EXPANSION + 1;
 constexpr size_t LINE_SIZE = 120;
@@ -545,71 +545,7 @@ const char *abbreviate_urls(const char *text)
 	return out;
 }
 
-size_t expand_url_macros(const char *text, size_t length, char *buffer)
+std::string_view pdr_url(unsigned id)
 {
-	size_t i = 0, o = 0;
-	auto put = [&](const char *data, size_t count) {
-		memcpy(buffer + o, data, count);
-		o += count;
-	};
-	// Each step writes at most MAX_EXPANSION bytes and starts below the
-	// limit, so the buffer of EXPANSION_BUFFER_SIZE bytes always suffices.
-	while (o < EXPANSION_LIMIT && i < length) {
-		char c = text[i];
-		if (c != '%' && c != 'W') {
-			// Only '%' and 'W' begin a rule: copy the run up to the next
-			// one, one byte per step, as far as the limit allows.
-			size_t end = i + std::min(length - i, EXPANSION_LIMIT - o);
-			size_t j = i + 1;
-			while (j < end && text[j] != '%' && text[j] != 'W')
-				j++;
-			put(text + i, j - i);
-			i = j;
-			continue;
-		}
-		if (i + 2 < length) {
-			if (c == '%' && text[i + 1] == 'L') {
-				size_t j = i + 2;
-				unsigned id = 0;
-				while (j < length && text[j] >= '0' && text[j] <= '9') {
-					if (id < TABLE_SIZE)  // saturate: any id above 255 is just "too big"
-						id = id * 10 + unsigned(text[j] - '0');
-					j++;
-				}
-				if (id >= TABLE_SIZE) {
-					// No entry has such an id: keep "%L", the digits follow as text.
-					put(text + i, 2);
-					i += 2;
-					continue;
-				}
-				if (id != 0)
-					put(pdr_url_table[id].url, pdr_url_table[id].url_length);
-				i = j;
-				continue;
-			}
-			if (c == '%' && text[i + 1] == 'C') {
-				put(CHASSIS_URL, CHASSIS_LENGTH);
-				i += 2;
-				continue;
-			}
-			if (c == '%' && text[i + 1] == 'I' && text[i + 2] == '1') {
-				put(INSTANCE_TEXT, INSTANCE_LENGTH);
-				i += 3;
-				continue;
-			}
-			if (c == 'W' && text[i + 1] == '\\' && text[i + 2] == '/') {
-				put("W/", 2);
-				i += 3;
-				continue;
-			}
-		} else if (i + 2 == length && c == '%' && text[i + 1] == 'C') {
-			put(CHASSIS_URL, CHASSIS_LENGTH);
-			i += 2;
-			continue;
-		}
-		buffer[o++] = c;
-		i++;
-	}
-	buffer[o] = '\0';
-	return o;
+	return {pdr_url_table[id].url, pdr_url_table[id].url_length};
 }

@@ -5,6 +5,10 @@
 #define BEJCONV_URL_MACROS_H
 
 #include <cstddef>
+#include <string_view>
+
+// Number of entries of the URL table: ids 0 to 255.
+inline constexpr unsigned URL_TABLE_SIZE = 256;
 
 // Expansion stops producing once this many bytes are written.
 inline constexpr size_t EXPANSION_LIMIT = 8388608;
@@ -22,9 +26,7 @@ int load_pdr_url_map(const char *map_path, const char *prefix_url, const char *p
 // in a buffer of this unit, valid until the next call.
 const char *abbreviate_urls(const char *text);
 
-// Expands the macros of text (length bytes) into buffer, which holds
-// EXPANSION_BUFFER_SIZE bytes; returns the expanded length.  The byte after
-// the last one written is NUL.
-size_t expand_url_macros(const char *text, size_t length, char *buffer);
+// The URL of entry id (below URL_TABLE_SIZE) of the table; empty for id 0.
+std::string_view pdr_url(unsigned id);
 
 #endif

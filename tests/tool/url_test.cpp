@@ -1,5 +1,6 @@
 // URL macros through their three functions: the map loader with its percent
 // file, abbreviation of one string value and expansion of decoded text.
+#include "url_expansion.h"
 #include "url_macros.h"
 
 #include "paths.h"

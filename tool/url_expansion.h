@@ -1,0 +1,69 @@
+// Expansion of the URL macros in the decoded JSON text.
+#ifndef BEJCONV_URL_EXPANSION_H
+#define BEJCONV_URL_EXPANSION_H
+
+#include "url_macros.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// Expands the macros of one JSON text that arrives in pieces of any size,
+// as if the whole text were expanded at once: "%L" and a decimal id becomes
+// that entry's URL (id 0: nothing), "%C" the chassis URL, "%I1" the instance
+// text, and "W\/" becomes "W/".  The result goes into a buffer of
+// EXPANSION_BUFFER_SIZE bytes; once EXPANSION_LIMIT bytes are written the
+// rest of the text is dropped (a macro begun below the limit is written
+// whole).  Only the bytes written are touched.
+class url_expander {
+      public:
+	explicit url_expander(char *buffer) : buffer_(buffer) {}
+
+	// The next piece of the text.
+	void put(const char *text, size_t length);
+	void put(std::string_view text) { put(text.data(), text.size()); }
+
+	// Whether the limit is reached: nothing more will be written.
+	bool full() const { return out_ >= EXPANSION_LIMIT; }
+
+	// Ends the text (a macro cut short by its end is kept as text), writes
+	// the NUL after the last byte and returns the expanded length.
+	size_t finish();
+
+      private:
+	// What the text ended with so far that may still begin a macro.
+	enum class pending : uint8_t {
+		none,
+		percent,
+		percent_i,
+		percent_l,
+		digits,
+		w,
+		w_backslash
+	};
+
+	size_t copy_run(const char *text, size_t length);
+	bool resume(char c);
+	void digit(char c);
+	void end_digits();
+	void copy(const char *text, size_t length);
+	void write(const char *text, size_t length);
+
+	char *buffer_;
+	size_t out_ = 0;
+	pending pending_ = pending::none;
+	// A run of digits after "%L": its value so far (256 or more is never
+	// reached: such a run is given up as text at once), its leading zeros
+	// and its other digits.
+	unsigned id_ = 0;
+	size_t zeros_ = 0;
+	char digits_[3] = {};
+	uint8_t digit_count_ = 0;
+};
+
+// Expands a whole text of length bytes into buffer (EXPANSION_BUFFER_SIZE
+// bytes); returns the expanded length.  The byte after the last one written
+// is NUL.
+size_t expand_url_macros(const char *text, size_t length, char *buffer);
+
+#endif
