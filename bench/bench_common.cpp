@@ -2,7 +2,6 @@
 
 #include "dictc.h"
 #include "program.h"
-#include "url_macros.h"
 
 #include <json-c/json.h>
 
@@ -236,7 +235,9 @@ bool open_context(const bench_input &input, bench_context *ctx, std::string *err
 			ctx->name = rde_bej_dictionary_get_name(d);
 			break;
 		}
-	if (load_pdr_url_map(input.map_path.c_str(), "/redfish/v1", nullptr) != 0) {
+	static url_table table;
+	ctx->urls = &table;
+	if (load_pdr_url_map(table, input.map_path.c_str(), "/redfish/v1", nullptr) != 0) {
 		*error = "cannot load " + input.map_path;
 		return false;
 	}

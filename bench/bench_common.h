@@ -3,6 +3,8 @@
 #ifndef BEJCONV_BENCH_COMMON_H
 #define BEJCONV_BENCH_COMMON_H
 
+#include "url_table.h"
+
 #include <librde/rde_bej.h>
 
 #include <cstddef>
@@ -32,6 +34,7 @@ bool make_input(const std::string &size, bench_input *input, std::string *error,
 struct bench_context {
 	rde_bej_context *context = nullptr;
 	std::string name;
+	const url_table *urls = nullptr;
 	~bench_context();
 };
 bool open_context(const bench_input &input, bench_context *ctx, std::string *error);

@@ -14,7 +14,7 @@
 #include "bej_to_json.h"
 #include "json_text.h"
 #include "json_to_bej.h"
-#include "url_expansion.h"
+#include "expansion.h"
 
 #include <json-c/json.h>
 
@@ -46,7 +46,7 @@ bool encode_once(const bench_input &input, const bench_context &ctx, std::vector
 		root ? rde_bej_builder_new(ctx.context, 0, ctx.name.c_str(), nullptr) : nullptr;
 	uint8_t *bytes = nullptr;
 	size_t length = 0;
-	bool ok = builder && convert_json_object(builder, root) == 0 &&
+	bool ok = builder && convert_json_document(builder, *ctx.urls, root) == 0 &&
 		  rde_bej_encode(builder, &bytes, &length) == 0;
 	if (ok)
 		bej->assign(bytes, bytes + length);
@@ -125,7 +125,7 @@ bool run_decode(const std::vector<uint8_t> &bej, const bench_context &ctx, size_
 	    prepare_bej_tree(value, &replacements) == 0) {
 		buffer = static_cast<char *>(calloc(1, EXPANSION_BUFFER_SIZE));
 		if (buffer) {
-			url_expander out(buffer);
+			url_expander out(*ctx.urls, buffer);
 			write_json_text(value, replacements, out);
 			*expanded = out.finish();
 			ok = true;

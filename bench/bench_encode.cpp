@@ -48,7 +48,7 @@ bool run_encode(const bench_input &input, const bench_context &ctx, size_t *enco
 	rde_bej_builder *builder = rde_bej_builder_new(ctx.context, 0, ctx.name.c_str(), nullptr);
 	uint8_t *bytes = nullptr;
 	size_t length = 0;
-	bool ok = builder && convert_json_object(builder, root) == 0 &&
+	bool ok = builder && convert_json_document(builder, *ctx.urls, root) == 0 &&
 		  rde_bej_encode(builder, &bytes, &length) == 0;
 	if (!ok)
 		fprintf(stderr, "bench_encode: encoding the %s input failed\n", input.label.c_str());

@@ -4,7 +4,7 @@
 #define BEJCONV_JSON_TEXT_H
 
 #include "bej_to_json.h"
-#include "url_expansion.h"
+#include "expansion.h"
 
 #include <librde/rde_bej.h>
 

@@ -11,7 +11,7 @@
 #include "json_text.h"
 #include "paths.h"
 #include "program.h"
-#include "url_expansion.h"
+#include "expansion.h"
 
 #include <gtest/gtest.h>
 #include <json-c/json.h>
@@ -24,6 +24,8 @@ namespace {
 
 using bytes = std::vector<uint8_t>;
 
+url_table urls;  // the map in json_text/
+
 // Compares the writer's text of a tree with the reference text, both
 // expanded; false when the tree cannot be written (its message is dropped).
 bool same_text(rde_bej_value *tree, const std::string &what, size_t *length = nullptr)
@@ -33,7 +35,7 @@ bool same_text(rde_bej_value *tree, const std::string &what, size_t *length = nu
 	stderr_capture quiet;
 	if (prepare_bej_tree(tree, &replacements) != 0)
 		return false;
-	url_expander out(buffer);
+	url_expander out(urls, buffer);
 	write_json_text(tree, replacements, out);
 	std::string written(buffer, out.finish());
 
@@ -41,7 +43,7 @@ bool same_text(rde_bej_value *tree, const std::string &what, size_t *length = nu
 	size_t printed = 0;
 	const char *text = json_object_to_json_string_length(json, JSON_C_TO_STRING_PRETTY,
 							     &printed);
-	std::string reference(buffer, expand_url_macros(text, printed, buffer));
+	std::string reference(buffer, expand_url_macros(urls, text, printed, buffer));
 	json_object_put(json);
 	EXPECT_EQ(reference, written) << what;
 	if (length)
@@ -90,7 +92,7 @@ class JsonText : public testing::Test {
 		rde_bej_init();
 		json_c_set_serialization_double_format(REAL_FORMAT, JSON_C_OPTION_GLOBAL);
 		ASSERT_EQ(0,
-			  load_pdr_url_map((data_dir() + "map").c_str(), "/redfish/v1", nullptr));
+			  load_pdr_url_map(urls, (data_dir() + "map").c_str(), "/redfish/v1", nullptr));
 	}
 };
 

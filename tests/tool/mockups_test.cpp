@@ -12,7 +12,7 @@
 #include "paths.h"
 #include "program.h"
 #include "run.h"
-#include "url_macros.h"
+#include "url_table.h"
 
 #include <gtest/gtest.h>
 
@@ -395,7 +395,7 @@ protected:
 		program_name = "bejconv";
 		json_c_set_serialization_double_format("%.15g", JSON_C_OPTION_GLOBAL);
 		rde_bej_init();
-		ASSERT_EQ(0, load_pdr_url_map(data().empty_map.c_str(), "/redfish/v1", nullptr));
+		ASSERT_EQ(0, load_pdr_url_map(urls_, data().empty_map.c_str(), "/redfish/v1", nullptr));
 		annotation_ = read_bytes(data().annotation_path);
 		annotation_view_ = std::make_unique<dictionary_view>(annotation_);
 	}
@@ -414,6 +414,7 @@ protected:
 		return args;
 	}
 
+	static inline url_table urls_;
 	std::vector<uint8_t> annotation_;
 	std::unique_ptr<dictionary_view> annotation_view_;
 	contexts contexts_;
@@ -450,7 +451,7 @@ TEST_F(Mockups, PreparedResourcesEncodeAndComeBack)
 		uint8_t *bytes = nullptr;
 		size_t length = 0;
 		sink.start();
-		int status = convert_json_object(builder, doc);
+		int status = convert_json_document(builder, urls_, doc);
 		if (status == 0)
 			status = rde_bej_encode(builder, &bytes, &length);
 		std::string err = sink.stop();
@@ -570,7 +571,7 @@ TEST_F(Mockups, RawResourcesEncodeOrFailCleanly)
 		uint8_t *bytes = nullptr;
 		size_t length = 0;
 		sink.start();
-		int status = convert_json_object(builder, raw);
+		int status = convert_json_document(builder, urls_, raw);
 		int encode_status = status == 0 ? rde_bej_encode(builder, &bytes, &length) : 0;
 		std::string err = sink.stop();
 		rde_bej_builder_free(builder);

@@ -1,7 +1,8 @@
 // URL macros through their three functions: the map loader with its percent
 // file, abbreviation of one string value and expansion of decoded text.
-#include "url_expansion.h"
-#include "url_macros.h"
+#include "abbreviation.h"
+#include "expansion.h"
+#include "url_table.h"
 
 #include "paths.h"
 
@@ -14,10 +15,12 @@
 #include <string>
 #include <vector>
 
-// The driver is not linked here.
-const char *program_name = "bejconv";
-
 namespace {
+
+url_table table;
+abbreviation_buffer abbreviated;
+
+const char *abbreviate(const char *text) { return abbreviate_urls(table, text, abbreviated); }
 
 struct loaded {
 	int status = 0;
@@ -45,7 +48,7 @@ loaded load(const std::string &map, const char *prefix = "/redfish/v1")
 	write_file(result.map_path, map);
 	std::string percent = dir + "/percent";
 	testing::internal::CaptureStderr();
-	result.status = load_pdr_url_map(result.map_path.c_str(), prefix, percent.c_str());
+	result.status = load_pdr_url_map(table, result.map_path.c_str(), prefix, percent.c_str());
 	result.err = testing::internal::GetCapturedStderr();
 	if (result.status == 0)
 		result.percent = split_lines(read_file(percent));
@@ -64,7 +67,7 @@ std::string url_of(const loaded &l, unsigned id)
 std::string expand(const std::string &text)
 {
 	static std::vector<char> buffer(EXPANSION_BUFFER_SIZE);
-	size_t n = expand_url_macros(text.data(), text.size(), buffer.data());
+	size_t n = expand_url_macros(table, text.data(), text.size(), buffer.data());
 	EXPECT_EQ(buffer[n], '\0');
 	return std::string(buffer.data(), n);
 }
@@ -141,7 +144,7 @@ TEST(UrlMap, SkipsMalformedLinesWithAWarningAndReadsLongLinesInPieces)
 	EXPECT_EQ(url_of(l, 0x21), "/redfish/v1/Piece");
 	EXPECT_EQ(url_of(l, 0x22), "/redfish/v1/Rest");
 	// The line for id 1 binds the prefix.
-	EXPECT_STREQ(abbreviate_urls("/redfish/v1"), "%L1");
+	EXPECT_STREQ(abbreviate("/redfish/v1"), "%L1");
 }
 
 TEST(UrlMap, LeavesOverlongUrlsUnboundAndRefusesAnOverlongPrefix)
@@ -156,7 +159,7 @@ TEST(UrlMap, LeavesOverlongUrlsUnboundAndRefusesAnOverlongPrefix)
 	EXPECT_EQ(l.err, "bejconv: " + l.map_path +
 				 ": URL of id 5 is longer than 101 characters, ignoring it\n");
 	std::string url4 = url_of(l, 4);
-	EXPECT_STREQ(abbreviate_urls((url4 + "/x").c_str()), "%L4/x");
+	EXPECT_STREQ(abbreviate((url4 + "/x").c_str()), "%L4/x");
 	EXPECT_EQ(expand("%L5|%L4"), "%L5|" + url4);
 
 	std::string prefix(101, 'p');
@@ -170,7 +173,7 @@ TEST(UrlMap, LeavesOverlongUrlsUnboundAndRefusesAnOverlongPrefix)
 	loaded empty = load("1 0\n5 1 Systems\n", "");
 	ASSERT_EQ(empty.status, 0);
 	EXPECT_EQ(url_of(empty, 5), "Systems");
-	EXPECT_STREQ(abbreviate_urls("aSystems"), "a%L5");
+	EXPECT_STREQ(abbreviate("aSystems"), "a%L5");
 }
 
 TEST(UrlMap, FailsOnUnreadableMapOrUnwritablePercentFile)
@@ -178,25 +181,25 @@ TEST(UrlMap, FailsOnUnreadableMapOrUnwritablePercentFile)
 	std::string dir = make_temp_dir();
 	std::string missing = dir + "/missing";
 	testing::internal::CaptureStderr();
-	EXPECT_EQ(load_pdr_url_map(missing.c_str(), "/redfish/v1", nullptr), -EIO);
+	EXPECT_EQ(load_pdr_url_map(table, missing.c_str(), "/redfish/v1", nullptr), -EIO);
 	EXPECT_EQ(testing::internal::GetCapturedStderr(),
 		  "bejconv: " + missing + ": " + strerror(ENOENT) + "\n");
 
 	write_file(dir + "/map", "5 1 Systems\n");
 	std::string map = dir + "/map";
 	testing::internal::CaptureStderr();
-	EXPECT_EQ(load_pdr_url_map(map.c_str(), "/redfish/v1", dir.c_str()), -EIO);
+	EXPECT_EQ(load_pdr_url_map(table, map.c_str(), "/redfish/v1", dir.c_str()), -EIO);
 	EXPECT_EQ(testing::internal::GetCapturedStderr(),
 		  "bejconv: " + dir + ": " + strerror(EISDIR) + "\n");
 
 	if (file_exists("/dev/full")) {
 		testing::internal::CaptureStderr();
-		EXPECT_EQ(load_pdr_url_map(map.c_str(), "/redfish/v1", "/dev/full"), -EIO);
+		EXPECT_EQ(load_pdr_url_map(table, map.c_str(), "/redfish/v1", "/dev/full"), -EIO);
 		EXPECT_EQ(testing::internal::GetCapturedStderr(),
 			  std::string("bejconv: /dev/full: ") + strerror(ENOSPC) + "\n");
 	}
 	// Without a percent path nothing is written.
-	EXPECT_EQ(load_pdr_url_map(map.c_str(), "/redfish/v1", nullptr), 0);
+	EXPECT_EQ(load_pdr_url_map(table, map.c_str(), "/redfish/v1", nullptr), 0);
 }
 
 TEST(UrlAbbreviation, ReplacesUrlsQuotesAndFixedTexts)
@@ -222,7 +225,7 @@ TEST(UrlAbbreviation, ReplacesUrlsQuotesAndFixedTexts)
 		{"", ""},
 	};
 	for (const auto &c : cases)
-		EXPECT_STREQ(abbreviate_urls(c.text), c.abbreviated) << c.text;
+		EXPECT_STREQ(abbreviate(c.text), c.abbreviated) << c.text;
 }
 
 TEST(UrlAbbreviation, EncodesLongStringsWhole)
@@ -231,17 +234,17 @@ TEST(UrlAbbreviation, EncodesLongStringsWhole)
 	std::string quoted;
 	for (int i = 0; i < 2085; i++)
 		quoted += "\\\"";
-	EXPECT_EQ(std::string(abbreviate_urls(std::string(2085, '"').c_str())), quoted);
+	EXPECT_EQ(std::string(abbreviate(std::string(2085, '"').c_str())), quoted);
 	// A one-character URL becomes a five-character macro.
 	std::string fives;
 	for (int i = 0; i < 1000; i++)
 		fives += "%L255";
-	EXPECT_EQ(std::string(abbreviate_urls(std::string(1000, 'a').c_str())), fives);
+	EXPECT_EQ(std::string(abbreviate(std::string(1000, 'a').c_str())), fives);
 	// 999 characters fit the fixed buffer, the longer buffer is reused.
-	EXPECT_EQ(std::string(abbreviate_urls(std::string(999, 'b').c_str())), std::string(999, 'b'));
+	EXPECT_EQ(std::string(abbreviate(std::string(999, 'b').c_str())), std::string(999, 'b'));
 	std::string text = std::string(990, 'b') + "/redfish/v1/Systems/x\"";
-	EXPECT_EQ(std::string(abbreviate_urls(text.c_str())), std::string(990, 'b') + "%L5/x\\\"");
-	EXPECT_EQ(std::string(abbreviate_urls(std::string(1500, 'b').c_str())),
+	EXPECT_EQ(std::string(abbreviate(text.c_str())), std::string(990, 'b') + "%L5/x\\\"");
+	EXPECT_EQ(std::string(abbreviate(std::string(1500, 'b').c_str())),
 		  std::string(1500, 'b'));
 }
 
@@ -277,13 +280,13 @@ TEST(UrlExpansion, StopsAtTheLimitAfterACompleteStep)
 	ASSERT_EQ(load(EXAMPLE_MAP).status, 0);
 	std::vector<char> buffer(EXPANSION_BUFFER_SIZE, 'x');
 	std::string big(EXPANSION_LIMIT + 1000, 'a');
-	EXPECT_EQ(expand_url_macros(big.data(), big.size(), buffer.data()), EXPANSION_LIMIT);
+	EXPECT_EQ(expand_url_macros(table, big.data(), big.size(), buffer.data()), EXPANSION_LIMIT);
 	EXPECT_EQ(buffer[EXPANSION_LIMIT], '\0');
 
 	// The step that crosses the limit is written whole, then nothing more.
 	std::string url = "/redfish/v1/Systems/1/Processors";
 	std::string text = std::string(EXPANSION_LIMIT - 1, 'a') + "%L13%L13";
-	size_t n = expand_url_macros(text.data(), text.size(), buffer.data());
+	size_t n = expand_url_macros(table, text.data(), text.size(), buffer.data());
 	EXPECT_EQ(n, EXPANSION_LIMIT - 1 + url.size());
 	EXPECT_EQ(std::string(buffer.data() + EXPANSION_LIMIT - 1, url.size()), url);
 	EXPECT_EQ(buffer[n], '\0');
@@ -369,7 +372,7 @@ TEST(UrlAbbreviation, AgreesWithTheStraightforwardScan)
 				const std::string &u = pieces[pick(pieces.size())];
 				s += pick(4) ? u : u.substr(0, pick(u.size() + 1));
 			}
-			const char *got = abbreviate_urls(s.c_str());
+			const char *got = abbreviate(s.c_str());
 			ASSERT_NE(got, nullptr);
 			ASSERT_EQ(std::string(got), reference_abbreviate(t, s))
 				<< "map:\n" << map << "text: " << s;

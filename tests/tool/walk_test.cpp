@@ -8,7 +8,7 @@
 #include "paths.h"
 #include "program.h"
 #include "run.h"
-#include "url_macros.h"
+#include "url_table.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +57,7 @@ protected:
 		program_name = "bejconv";
 		json_c_set_serialization_double_format("%.15g", JSON_C_OPTION_GLOBAL);
 		rde_bej_init();
-		ASSERT_EQ(0, load_pdr_url_map(empty_map().c_str(), "/redfish/v1", nullptr));
+		ASSERT_EQ(0, load_pdr_url_map(urls_, empty_map().c_str(), "/redfish/v1", nullptr));
 		context_ = rde_bej_context_new();
 		add(compile(SCHEMA), 0);
 		add(compile(ANNOTATION), RDE_BEJ_SCHEMA_TYPE_ANNOTATION);
@@ -100,9 +100,7 @@ protected:
 		builder_ = rde_bej_builder_new(context_, 0, "Root", locator_);
 		EXPECT_NE(nullptr, builder_);
 		stderr_capture capture;
-		int status = json_object_get_type(json) == json_type_object
-				     ? convert_json_object(builder_, json)
-				     : convert_json_value(builder_, nullptr, json);
+		int status = convert_json_document(builder_, urls_, json);
 		json_object_put(json);
 		if (status == 0) {
 			uint8_t *out = nullptr;
@@ -154,6 +152,7 @@ protected:
 	}
 
 	rde_bej_context *context_ = nullptr;
+	static inline url_table urls_;
 	rde_bej_builder *builder_ = nullptr;
 	rde_bej_locator *locator_ = nullptr;
 };

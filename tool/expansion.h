@@ -1,12 +1,20 @@
-// Expansion of the URL macros in the decoded JSON text.
-#ifndef BEJCONV_URL_EXPANSION_H
-#define BEJCONV_URL_EXPANSION_H
+// Expansion of the macros in the decoded JSON text.
+#ifndef BEJCONV_EXPANSION_H
+#define BEJCONV_EXPANSION_H
 
-#include "url_macros.h"
+#include "files.h"
+#include "url_table.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+
+// Expansion stops producing once this many bytes are written: the decoded
+// text is cut at the size of the input buffer.
+inline constexpr size_t EXPANSION_LIMIT = INPUT_BUFFER_SIZE;
+// Size of the buffer handed to expand_url_macros: the limit, the longest
+// single expansion that may start just below it, and the closing NUL.
+inline constexpr size_t EXPANSION_BUFFER_SIZE = EXPANSION_LIMIT + MAX_URL_LENGTH + 1;
 
 // Expands the macros of one JSON text that arrives in pieces of any size,
 // as if the whole text were expanded at once: "%L" and a decimal id becomes
@@ -17,7 +25,7 @@
 // whole).  Only the bytes written are touched.
 class url_expander {
       public:
-	explicit url_expander(char *buffer) : buffer_(buffer) {}
+	url_expander(const url_table &table, char *buffer) : table_(table), buffer_(buffer) {}
 
 	// The next piece of the text.
 	void put(const char *text, size_t length);
@@ -49,6 +57,7 @@ class url_expander {
 	void copy(const char *text, size_t length);
 	void write(const char *text, size_t length);
 
+	const url_table &table_;
 	char *buffer_;
 	size_t out_ = 0;
 	pending pending_ = pending::none;
@@ -64,6 +73,6 @@ class url_expander {
 // Expands a whole text of length bytes into buffer (EXPANSION_BUFFER_SIZE
 // bytes); returns the expanded length.  The byte after the last one written
 // is NUL.
-size_t expand_url_macros(const char *text, size_t length, char *buffer);
+size_t expand_url_macros(const url_table &table, const char *text, size_t length, char *buffer);
 
 #endif

@@ -13,14 +13,11 @@
 // characters, a lone '%' or W) stays as it is.  Since the text arrives in
 // pieces, whatever at the end of a piece may still begin a macro waits as
 // the pending state until the next character decides it.
-#include "url_expansion.h"
+#include "expansion.h"
 
 #include <cstring>
 
 namespace {
-
-constexpr std::string_view CHASSIS_URL = "/redfish/v1/Chassis/1";
-constexpr std::string_view INSTANCE_TEXT = "Tarnwhelk";
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -93,14 +90,14 @@ bool url_expander::resume(char c)
 			return true;
 		}
 		if (c == 'C') {
-			write(CHASSIS_URL.data(), CHASSIS_URL.size());
+			write(CHASSIS_URL, CHASSIS_URL_LENGTH);
 			return true;
 		}
 		copy("%", 1);
 		return false;
 	case pending::percent_i:
 		if (c == '1') {
-			write(INSTANCE_TEXT.data(), INSTANCE_TEXT.size());
+			write(INSTANCE_TEXT, INSTANCE_TEXT_LENGTH);
 			return true;
 		}
 		copy("%I", 2);
@@ -163,8 +160,8 @@ void url_expander::digit(char c)
 
 void url_expander::end_digits()
 {
-	std::string_view url = pdr_url(id_);
-	write(url.data(), url.size());
+	const pdr_url_entry &entry = table_.entries[id_];
+	write(entry.url, entry.url_length);
 }
 
 // Plain text: written byte by byte up to the limit.
@@ -187,9 +184,9 @@ void url_expander::write(const char *text, size_t length)
 	out_ += length;
 }
 
-size_t expand_url_macros(const char *text, size_t length, char *buffer)
+size_t expand_url_macros(const url_table &table, const char *text, size_t length, char *buffer)
 {
-	url_expander out(buffer);
+	url_expander out(table, buffer);
 	out.put(text, length);
 	return out.finish();
 }
