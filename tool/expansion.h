@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 // Expansion stops producing once this many bytes are written: the decoded
@@ -29,7 +30,20 @@ class url_expander {
 
 	// The next piece of the text.
 	void put(const char *text, size_t length);
-	void put(std::string_view text) { put(text.data(), text.size()); }
+
+	// The next piece of the text, known to hold neither '%' nor W: nothing
+	// in it begins a macro, so it is copied without a look at its bytes.
+	void put_plain(const char *text, size_t length)
+	{
+		if (pending_ == pending::none && out_ < EXPANSION_LIMIT &&
+		    length <= EXPANSION_LIMIT - out_) {
+			memcpy(buffer_ + out_, text, length);
+			out_ += length;
+			return;
+		}
+		put(text, length);
+	}
+	void put_plain(std::string_view text) { put_plain(text.data(), text.size()); }
 
 	// Whether the limit is reached: nothing more will be written.
 	bool full() const { return out_ >= EXPANSION_LIMIT; }

@@ -22,13 +22,15 @@
 
 namespace {
 
-// Bytes that a string shows escaped; the NUL ends the string.
+// Bytes of a string that are not copied as they stand: those shown escaped,
+// the two that may begin a macro ('%' and W), and the NUL that ends it.
 constexpr std::array<bool, 256> make_special()
 {
 	std::array<bool, 256> special{};
 	for (unsigned c = 0; c < 0x20; c++)
 		special[c] = true;
 	special['"'] = special['\\'] = special['/'] = true;
+	special['%'] = special['W'] = true;
 	return special;
 }
 constexpr std::array<bool, 256> SPECIAL = make_special();
@@ -63,7 +65,7 @@ class json_writer {
       private:
 	void children(rde_bej_value *container, unsigned level, bool set)
 	{
-		out_.put(set ? "{" : "[");
+		out_.put_plain(set ? "{" : "[");
 		bool first = true;
 		for (rde_bej_value *child = rde_bej_get_first_child(container);
 		     child && !out_.full(); child = rde_bej_get_next_sibling(child)) {
@@ -71,7 +73,7 @@ class json_writer {
 			if (!shown)
 				continue;
 			if (!first)
-				out_.put(",");
+				out_.put_plain(",");
 			first = false;
 			line_start(level + 1);
 			if (set)
@@ -79,16 +81,16 @@ class json_writer {
 			value(shown, level + 1);
 		}
 		line_start(level);
-		out_.put(set ? "}" : "]");
+		out_.put_plain(set ? "}" : "]");
 	}
 
 	void key(const rde_bej_value *member)
 	{
-		out_.put("\"");
+		out_.put_plain("\"");
 		if (const char *annotated = rde_bej_get_annotated_name(member))
 			escaped(annotated);
 		escaped(rde_bej_get_name(member));
-		out_.put("\":");
+		out_.put_plain("\":");
 	}
 
 	// The getters cannot fail here: prepare_bej_tree() has called each.
@@ -118,7 +120,7 @@ class json_writer {
 		case RDE_BEJ_DATA_TYPE_BOOLEAN: {
 			bool flag = false;
 			rde_bej_get_boolean(value, &flag);
-			return out_.put(flag ? "true" : "false");
+			return out_.put_plain(flag ? "true" : "false");
 		}
 		case RDE_BEJ_DATA_TYPE_RESOURCE_LINK: {
 			uint32_t id = 0;
@@ -126,15 +128,15 @@ class json_writer {
 			return integer(id);
 		}
 		default:  // null: prepare_bej_tree() refuses every other type
-			return out_.put("null");
+			return out_.put_plain("null");
 		}
 	}
 
 	void string(const char *text)
 	{
-		out_.put("\"");
+		out_.put_plain("\"");
 		escaped(text);
-		out_.put("\"");
+		out_.put_plain("\"");
 	}
 
 	// Writes the NUL-terminated text with json-c's escapes.
@@ -145,10 +147,13 @@ class json_writer {
 			unsigned char c = static_cast<unsigned char>(*p);
 			if (!SPECIAL[c])
 				continue;
-			out_.put(run, static_cast<size_t>(p - run));
+			out_.put_plain(run, static_cast<size_t>(p - run));
 			if (c == '\0')
 				return;
-			escape(c);
+			if (c == '%' || c == 'W')
+				out_.put(p, 1);
+			else
+				escape(c);
 			run = p + 1;
 		}
 	}
@@ -157,25 +162,25 @@ class json_writer {
 	{
 		switch (c) {
 		case '\b':
-			return out_.put("\\b");
+			return out_.put_plain("\\b");
 		case '\f':
-			return out_.put("\\f");
+			return out_.put_plain("\\f");
 		case '\n':
-			return out_.put("\\n");
+			return out_.put_plain("\\n");
 		case '\r':
-			return out_.put("\\r");
+			return out_.put_plain("\\r");
 		case '\t':
-			return out_.put("\\t");
+			return out_.put_plain("\\t");
 		case '"':
-			return out_.put("\\\"");
+			return out_.put_plain("\\\"");
 		case '\\':
-			return out_.put("\\\\");
+			return out_.put_plain("\\\\");
 		case '/':
-			return out_.put("\\/");
+			return out_.put_plain("\\/");
 		default: {
 			static constexpr char HEX[] = "0123456789abcdef";
 			const char code[] = {'\\', 'u', '0', '0', HEX[c >> 4], HEX[c & 15]};
-			return out_.put(code, sizeof code);
+			return out_.put_plain(code, sizeof code);
 		}
 		}
 	}
@@ -184,30 +189,30 @@ class json_writer {
 	{
 		char text[24];
 		auto result = std::to_chars(text, text + sizeof text, number);
-		out_.put(text, static_cast<size_t>(result.ptr - text));
+		out_.put_plain(text, static_cast<size_t>(result.ptr - text));
 	}
 
 	void real(double number)
 	{
 		if (std::isnan(number))
-			return out_.put("NaN");
+			return out_.put_plain("NaN");
 		if (std::isinf(number))
-			return out_.put(number > 0 ? "Infinity" : "-Infinity");
+			return out_.put_plain(number > 0 ? "Infinity" : "-Infinity");
 		char text[40];
 		int length = snprintf(text, sizeof text, REAL_FORMAT, number);
-		out_.put(text, static_cast<size_t>(length));
+		out_.put_plain(text, static_cast<size_t>(length));
 		if (!memchr(text, '.', length) && !memchr(text, 'e', length))
-			out_.put(".0");
+			out_.put_plain(".0");
 	}
 
 	void line_start(unsigned level)
 	{
 		size_t indent = 2 * size_t{level};
 		size_t part = std::min<size_t>(indent, LINE_START.size() - 1);
-		out_.put(LINE_START.data(), 1 + part);
+		out_.put_plain(LINE_START.data(), 1 + part);
 		for (indent -= part; indent > 0; indent -= part) {
 			part = std::min<size_t>(indent, LINE_START.size() - 1);
-			out_.put(LINE_START.data() + 1, part);
+			out_.put_plain(LINE_START.data() + 1, part);
 		}
 	}
 
