@@ -245,6 +245,12 @@ int action_decode(const settings &set, run_resources &res, const char *name)
 		fprintf(stderr, "%s: failed to allocate input buffer\n", program_name);
 		return 1;
 	}
+	// The tree holds copies of all it needs from the input, whose pages go
+	// back before the text's are touched.  Not before the allocation above:
+	// once an 8 MiB mapping is freed, malloc serves the next one from the
+	// heap and clears it, touching every page.
+	free(res.decode_input);
+	res.decode_input = nullptr;
 	url_expander out(pdr_url_table, res.expansion);
 	write_json_text(res.decoded, replacements, out);
 	size_t expanded = out.finish();
