@@ -202,7 +202,7 @@ extern "C" int rde_bej_get_enum(const rde_bej_value *value, const char **out)
 	if (type_mismatch(value, RDE_BEJ_DATA_TYPE_ENUM))
 		return -EINVAL;
 	const rde_bej_property *option = value->property->first_child();
-	for (uint64_t position = 0; option && position < value->payload.enum_option; position++)
+	while (option && option->sequence_number != value->payload.enum_option)
 		option = option->stailq;
 	// The decoder stores only options the dictionary has.
 	RDE_ASSERT(option != nullptr);

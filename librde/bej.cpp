@@ -14,69 +14,23 @@
 #include <cstring>
 #include <string_view>
 
-// One dictionary entry, read out of the data copy into host order.
-struct rde_bej_dictionary_entry {
-	uint16_t index;  // position in the entry table
-	uint8_t format;
-	uint16_t sequence_number;
-	uint16_t child_pointer_offset;
-	uint16_t child_count;
-	uint8_t name_length;
-	uint16_t name_offset;
-
-	unsigned data_type() const { return format >> 4; }
-};
-
 namespace {
 
 constexpr const char *parse_failed = "Failed to parse the dictionary";
-
-uint16_t read_le16(const_cursor &c)
-{
-	uint8_t b[2];
-	c.read(b, sizeof(b));
-	return static_cast<uint16_t>(b[0] | (b[1] << 8));
-}
-
-// A cursor over the dictionary's data copy, moved to offset; the caller has
-// checked that offset is inside the data.
-const_cursor cursor_at(const rde_bej_dictionary *dictionary, size_t offset)
-{
-	const_cursor c{dictionary->data, dictionary->size};
-	c.advance(offset);
-	return c;
-}
 
 // Reads entry `index`; the caller has checked it against the entry count,
 // and registration has checked that the entry table fits in the data.
 rde_bej_dictionary_entry read_entry(const rde_bej_dictionary *dictionary, size_t index)
 {
 	RDE_ASSERT(index < dictionary->entry_count);
-	const_cursor c = cursor_at(dictionary, DICTIONARY_HEADER_SIZE + DICTIONARY_ENTRY_SIZE * index);
-	RDE_ASSERT(c.remaining() >= DICTIONARY_ENTRY_SIZE);
 	rde_bej_dictionary_entry entry;
-	entry.index = static_cast<uint16_t>(index);
-	entry.format = c.read_u8();
-	entry.sequence_number = read_le16(c);
-	entry.child_pointer_offset = read_le16(c);
-	entry.child_count = read_le16(c);
-	entry.name_length = c.read_u8();
-	entry.name_offset = read_le16(c);
+	int status = rde_bej_read_dictionary_entry(dictionary->data, dictionary->size,
+						   static_cast<unsigned>(index), &entry, nullptr);
+	RDE_ASSERT(status == 0);
 	return entry;
 }
 
-// The entry's name when it is valid: not empty, inside the data, and ending
-// in NUL at its last byte.  nullptr otherwise.
-const char *entry_name(const rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry)
-{
-	size_t end = size_t{entry.name_offset} + entry.name_length;
-	if (entry.name_length == 0 || end > dictionary->size)
-		return nullptr;
-	const_cursor c = cursor_at(dictionary, entry.name_offset);
-	if (c.peek_at(entry.name_length - 1u) != '\0')
-		return nullptr;
-	return reinterpret_cast<const char *>(c.position);
-}
+unsigned data_type(const rde_bej_dictionary_entry &entry) { return entry.format >> 4; }
 
 // A printable name for messages: unnamed properties (array items, choice
 // options) have none.
@@ -115,8 +69,6 @@ rde_bej_dictionary_entry entry_of(const rde_bej_property *property)
 	return read_entry(dictionary, static_cast<size_t>(property - dictionary->properties));
 }
 
-}  // namespace
-
 rde_bej_property *get_property_from_entry(rde_bej_dictionary *dictionary,
 					  const rde_bej_dictionary_entry &entry)
 {
@@ -124,13 +76,11 @@ rde_bej_property *get_property_from_entry(rde_bej_dictionary *dictionary,
 	return &dictionary->properties[entry.index];
 }
 
-namespace {
-
-// Builds one node from its entry: the checks that concern the node itself
-// (steps before its children are looked at).  On success *property is the
-// node, initialized, with an empty child list.
+// Builds one node from its entry, at `position` in its parent's list: the
+// checks that concern the node itself (steps before its children are looked
+// at).  On success *result is the node, initialized, with an empty child list.
 int init_node(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry,
-	      rde_bej_property *parent, rde_bej_property **result)
+	      rde_bej_property *parent, uint16_t position, rde_bej_property **result)
 {
 	rde_bej_property *property = get_property_from_entry(dictionary, entry);
 	if (property->initialized) {
@@ -138,16 +88,17 @@ int init_node(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &en
 			    "Failed to find a property or it's already been initialized");
 		return -EINVAL;
 	}
-	if (!valid_data_type(entry.data_type())) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported data type: 0x%x", entry.data_type());
+	if (!valid_data_type(data_type(entry))) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported data type: 0x%x", data_type(entry));
 		return -EINVAL;
 	}
 	property->dictionary = dictionary;
 	property->parent = parent;
 	property->sequence_number = entry.sequence_number;
+	property->position = position;
 	property->format = entry.format;
 	property->initialized = true;
-	property->name = entry_name(dictionary, entry);
+	property->name = entry.name;
 
 	if (!property->name) {
 		if (!parent) {
@@ -178,117 +129,148 @@ int init_node(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &en
 	property->children_first = nullptr;
 	property->children_last = nullptr;
 	property->stailq = nullptr;
-	if (entry.child_count != 0 && !may_have_children(entry.data_type())) {
+	if (entry.child_count != 0 && !may_have_children(data_type(entry))) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    "Data format '%s' is not expected to have child properties",
-			    rde_bej_data_type_name(entry.data_type()));
+			    rde_bej_data_type_name(data_type(entry)));
 		return -EINVAL;
 	}
 	*result = property;
 	return 0;
 }
 
-}  // namespace
+// The entry of the k-th child in the child range of `entry`.  Offsets are
+// 16-bit quantities and wrap.
+int child_entry_at(const rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry,
+		   uint32_t k, rde_bej_dictionary_entry *child)
+{
+	uint16_t offset = static_cast<uint16_t>(entry.child_pointer_offset + 10u * k);
+	if (offset < DICTIONARY_HEADER_SIZE ||
+	    (offset - DICTIONARY_HEADER_SIZE) % DICTIONARY_ENTRY_SIZE != 0 ||
+	    offset - DICTIONARY_HEADER_SIZE > DICTIONARY_ENTRY_SIZE * (dictionary->entry_count - 1u)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected entry offset: %u", static_cast<unsigned>(offset));
+		return -EINVAL;
+	}
+	*child = read_entry(dictionary, (offset - DICTIONARY_HEADER_SIZE) / DICTIONARY_ENTRY_SIZE);
+	return 0;
+}
+
+// Children are numbered 0, 1, 2 ... in entry order.  A dictionary
+// registered with gaps accepted only needs rising numbers, and its list
+// ends (*ends_list) before the first number that does not rise: there the
+// child count has run past the list into the next one.
+int check_child_sequence(const rde_bej_dictionary *dictionary, const rde_bej_property *parent,
+			 const rde_bej_dictionary_entry &child, uint32_t k, bool *ends_list)
+{
+	*ends_list = false;
+	if (dictionary->accept_sequence_gaps) {
+		*ends_list = k > 0 && child.sequence_number <= parent->children_last->sequence_number;
+		return 0;
+	}
+	if (child.sequence_number == k)
+		return 0;
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected child sequence number (expected %d, found %d)",
+		    static_cast<int>(k), static_cast<int>(child.sequence_number));
+	return -EINVAL;
+}
+
+int check_enum_option(const rde_bej_property *parent, const rde_bej_dictionary_entry &child)
+{
+	if (parent->data_type() != RDE_BEJ_DATA_TYPE_ENUM ||
+	    data_type(child) == RDE_BEJ_DATA_TYPE_STRING)
+		return 0;
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "Found enumeration property with %s data type (expected %s)",
+		    rde_bej_data_type_name(data_type(child)),
+		    rde_bej_data_type_name(RDE_BEJ_DATA_TYPE_STRING));
+	return -EINVAL;
+}
+
+// A child range that another node already built (a recursive or reused
+// type): `node` shares the list of that child's parent.
+int share_children(rde_bej_property *node, const rde_bej_property *child)
+{
+	rde_bej_log(RDE_BEJ_LOG_DEBUG, "Found circular property's dependency");
+	rde_bej_property *source = child->parent;
+	if (!source) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Circular dependent property points at root");
+		return -EINVAL;
+	}
+	// The shared list was checked for its builder's data type; it only
+	// fits a node of that same type (enumeration options, one unnamed
+	// array item, named set members).
+	if (source->data_type() != node->data_type()) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Property '%s' which is '%s' shares the child properties of '%s' which is '%s'",
+			    display_name(node), rde_bej_data_type_name(node->data_type()),
+			    display_name(source), rde_bej_data_type_name(source->data_type()));
+		return -EINVAL;
+	}
+	node->children_source = source;
+	return 0;
+}
+
+// Takes the next entry of the child range of *current: a leaf child is
+// built and appended, a child with children of its own is built and becomes
+// *current (appended once complete).  *complete when the list is done:
+// the range is used up, ends early or is shared.
+int build_next_child(rde_bej_dictionary *dictionary, rde_bej_property *&current, bool *complete)
+{
+	rde_bej_dictionary_entry entry = entry_of(current);
+	uint32_t k = current->children_last ? current->children_last->position + 1u : 0;
+	*complete = true;
+	if (k >= entry.child_count)
+		return 0;
+	rde_bej_dictionary_entry child_entry;
+	bool ends_list = false;
+	int status = child_entry_at(dictionary, entry, k, &child_entry);
+	if (status == 0)
+		status = check_child_sequence(dictionary, current, child_entry, k, &ends_list);
+	if (status || ends_list)
+		return status;
+	status = check_enum_option(current, child_entry);
+	if (status)
+		return status;
+	rde_bej_property *child = get_property_from_entry(dictionary, child_entry);
+	if (child->initialized)
+		return share_children(current, child);
+
+	*complete = false;
+	rde_bej_property *built = nullptr;
+	status = init_node(dictionary, child_entry, current, static_cast<uint16_t>(k), &built);
+	if (status)
+		return status;
+	if (child_entry.child_count != 0)
+		current = built;
+	else
+		append_child(current, built);
+	return 0;
+}
 
 // Builds the node of `entry` and every node below it.  The walk is
 // depth-first in entry order, like a recursion over child ranges, but keeps
 // its place in the nodes themselves (the parent link, and the last child
-// built, whose sequence number gives the next child's position) instead of
-// on the stack.  A child is appended to its parent once its own subtree is
-// complete.
+// built, whose position gives the next child's) instead of on the stack.  A
+// child is appended to its parent once its own subtree is complete.
 int init_property(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry,
 		  rde_bej_property *parent, rde_bej_property **result)
 {
 	rde_bej_property *top = nullptr;
-	int status = init_node(dictionary, entry, parent, &top);
-	if (status)
-		return status;
-
+	int status = init_node(dictionary, entry, parent, 0, &top);
 	rde_bej_property *current = top;
-	for (;;) {
-		rde_bej_dictionary_entry current_entry = entry_of(current);
-		uint32_t k = current->children_last ? current->children_last->sequence_number + 1u : 0;
-		bool done = k >= current_entry.child_count;
-
-		if (!done) {
-			// Offsets are 16-bit quantities and wrap.
-			uint16_t offset = static_cast<uint16_t>(current_entry.child_pointer_offset + 10u * k);
-			if (offset < DICTIONARY_HEADER_SIZE ||
-			    (offset - DICTIONARY_HEADER_SIZE) % DICTIONARY_ENTRY_SIZE != 0 ||
-			    offset - DICTIONARY_HEADER_SIZE >
-				    DICTIONARY_ENTRY_SIZE * (dictionary->entry_count - 1u)) {
-				rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected entry offset: %u",
-					    static_cast<unsigned>(offset));
-				return -EINVAL;
-			}
-			rde_bej_dictionary_entry child_entry = read_entry(
-				dictionary, (offset - DICTIONARY_HEADER_SIZE) / DICTIONARY_ENTRY_SIZE);
-			if (child_entry.sequence_number != k) {
-				rde_bej_log(RDE_BEJ_LOG_ERROR,
-					    "Unexpected child sequence number (expected %d, found %d)",
-					    static_cast<int>(k),
-					    static_cast<int>(child_entry.sequence_number));
-				return -EINVAL;
-			}
-			if (current->data_type() == RDE_BEJ_DATA_TYPE_ENUM &&
-			    child_entry.data_type() != RDE_BEJ_DATA_TYPE_STRING) {
-				rde_bej_log(RDE_BEJ_LOG_ERROR,
-					    "Found enumeration property with %s data type (expected %s)",
-					    rde_bej_data_type_name(child_entry.data_type()),
-					    rde_bej_data_type_name(RDE_BEJ_DATA_TYPE_STRING));
-				return -EINVAL;
-			}
-			rde_bej_property *child = get_property_from_entry(dictionary, child_entry);
-			if (child->initialized) {
-				// A range some node already built (a recursive or reused
-				// type): share that node's child list, and stop here.
-				rde_bej_log(RDE_BEJ_LOG_DEBUG, "Found circular property's dependency");
-				rde_bej_property *source = child->parent;
-				if (!source) {
-					rde_bej_log(RDE_BEJ_LOG_ERROR,
-						    "Circular dependent property points at root");
-					return -EINVAL;
-				}
-				// The shared list was checked for its builder's data type;
-				// it only fits a node of that same type (enumeration
-				// options, one unnamed array item, named set members).
-				if (source->data_type() != current->data_type()) {
-					rde_bej_log(RDE_BEJ_LOG_ERROR,
-						    "Property '%s' which is '%s' shares the child properties of '%s' which is '%s'",
-						    display_name(current),
-						    rde_bej_data_type_name(current->data_type()),
-						    display_name(source),
-						    rde_bej_data_type_name(source->data_type()));
-					return -EINVAL;
-				}
-				current->children_source = source;
-				done = true;
-			} else {
-				rde_bej_property *built = nullptr;
-				status = init_node(dictionary, child_entry, current, &built);
-				if (status)
-					return status;
-				if (child_entry.child_count != 0) {
-					current = built;  // descend; appended when complete
-				} else {
-					append_child(current, built);
-				}
-				continue;
-			}
-		}
-
-		// `current` is complete.
+	while (status == 0) {
+		bool complete = false;
+		status = build_next_child(dictionary, current, &complete);
+		if (status || !complete)
+			continue;
 		if (current == top)
 			break;
-		rde_bej_property *up = current->parent;
-		append_child(up, current);
-		current = up;
+		append_child(current->parent, current);
+		current = current->parent;
 	}
-	*result = top;
-	return 0;
+	if (status == 0)
+		*result = top;
+	return status;
 }
-
-namespace {
 
 void free_dictionary(rde_bej_dictionary *dictionary)
 {
@@ -333,6 +315,16 @@ extern "C" void rde_bej_context_free(rde_bej_context *context)
 	std::free(context);
 }
 
+extern "C" int rde_bej_context_set_options(rde_bej_context *context, unsigned options)
+{
+	if (!context || (options & ~unsigned{RDE_BEJ_ACCEPT_SEQUENCE_GAPS}) != 0) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unknown context options: 0x%x", options);
+		return -EINVAL;
+	}
+	context->options = options;
+	return 0;
+}
+
 extern "C" int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_type,
 				      const char *uri, const void *data, size_t size)
 {
@@ -362,6 +354,7 @@ extern "C" int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_t
 		}
 	}
 	dictionary->schema_type = schema_type;
+	dictionary->accept_sequence_gaps = (context->options & RDE_BEJ_ACCEPT_SEQUENCE_GAPS) != 0;
 	dictionary->size = size;
 	// One byte at least, so that an empty dictionary is refused as too short
 	// rather than as out of memory.
@@ -376,20 +369,24 @@ extern "C" int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_t
 
 	if (size < DICTIONARY_HEADER_SIZE)
 		return refuse(dictionary, -EINVAL, "Invalid length of the dictionary");
-	const_cursor header = cursor_at(dictionary, 2);
-	uint16_t entry_count = read_le16(header);
+	rde_bej_dictionary_header header;
+	if (rde_bej_read_dictionary_header(dictionary->data, size, &header, nullptr) != 0)
+		return refuse(dictionary, -EINVAL, "Invalid length of the dictionary");
+	uint16_t entry_count = header.entry_count;
 	if (size < DICTIONARY_HEADER_SIZE + DICTIONARY_ENTRY_SIZE * size_t{entry_count})
 		return refuse(dictionary, -EINVAL, "Invalid length of the dictionary");
 	dictionary->entry_count = entry_count;
-	dictionary->header = cursor_at(dictionary, 0).position;
-	dictionary->entries = cursor_at(dictionary, DICTIONARY_HEADER_SIZE).position;
+	dictionary->header = dictionary->data;
+	const_cursor entries{dictionary->data, size};
+	entries.advance(DICTIONARY_HEADER_SIZE);
+	dictionary->entries = entries.position;
 	// Without entries there is no root entry to read (and a size check
 	// against the entry count does not catch a short buffer): refuse it here.
 	if (entry_count == 0)
 		return refuse(dictionary, -EINVAL, "The dictionary has no entries");
 
 	rde_bej_dictionary_entry root_entry = read_entry(dictionary, 0);
-	dictionary->name = entry_name(dictionary, root_entry);
+	dictionary->name = root_entry.name;
 	if (!dictionary->name)
 		return refuse(dictionary, -EINVAL, "Couldn't find the name of the root object");
 
@@ -407,8 +404,7 @@ extern "C" int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_t
 			continue;
 		// The entry has no node, hence no node name: show its name from
 		// the name table, or its position when it has no valid name.
-		rde_bej_dictionary_entry entry = read_entry(dictionary, i);
-		const char *name = entry_name(dictionary, entry);
+		const char *name = read_entry(dictionary, i).name;
 		if (name) {
 			rde_bej_log(RDE_BEJ_LOG_ERROR, "Property '%s' wasn't initialized", name);
 		} else {

@@ -21,7 +21,12 @@ inline bool rde_bej_tracing() { return rde_bej_log_threshold() <= RDE_BEJ_LOG_TR
 
 inline constexpr size_t DICTIONARY_HEADER_SIZE = 12;
 inline constexpr size_t DICTIONARY_ENTRY_SIZE = 10;
-inline constexpr uint8_t FORMAT_NULLABLE = 0x04;
+
+// A BEJ encoding starts with a version word, two flag bytes and the schema
+// class; the encoder writes version 1.0, the readers also take 1.1.
+inline constexpr size_t ENCODING_HEADER_SIZE = 7;
+inline constexpr uint32_t ENCODING_VERSION_1_0 = 0xF1F0F000;
+inline constexpr uint32_t ENCODING_VERSION_1_1 = 0xF1F1F000;
 
 // A builder opens at most this many nested sets and arrays below its root;
 // real resources stay far below it, and it keeps the recursive encoder's
@@ -41,6 +46,7 @@ struct rde_bej_property {
 	const char *name;           // inside the dictionary's data copy, or nullptr
 	uint8_t format;             // data type in the high nibble, flags below
 	uint16_t sequence_number;
+	uint16_t position;          // in the parent's own child list
 	bool initialized;
 	rde_bej_property *parent;
 	rde_bej_property *children_source;  // shares that node's child list
@@ -49,7 +55,7 @@ struct rde_bej_property {
 	rde_bej_property *stailq;           // next sibling
 
 	unsigned data_type() const { return format >> 4; }
-	bool nullable() const { return (format & FORMAT_NULLABLE) != 0; }
+	bool nullable() const { return (format & RDE_BEJ_FORMAT_NULLABLE) != 0; }
 	// First node of the effective child list.
 	const rde_bej_property *first_child() const
 	{
@@ -57,13 +63,11 @@ struct rde_bej_property {
 	}
 };
 
-// One dictionary entry's fields, read with bounds checks (bej.cpp).
-struct rde_bej_dictionary_entry;
-
 struct rde_bej_dictionary {
 	const char *name;      // the root entry's name, inside `data`
 	char *uri;             // owned copy, or nullptr
 	int32_t schema_type;
+	bool accept_sequence_gaps;  // registered under RDE_BEJ_ACCEPT_SEQUENCE_GAPS
 	uint8_t *data;         // owned copy of the dictionary bytes
 	size_t size;
 	const uint8_t *header; // == data
@@ -78,14 +82,10 @@ struct rde_bej_dictionary {
 struct rde_bej_context {
 	rde_bej_dictionary *dictionaries;          // newest first
 	rde_bej_dictionary *annotation_dictionary;  // also in the list
+	unsigned options;                           // RDE_BEJ_ACCEPT_SEQUENCE_GAPS
 };
 
-struct rde_bej_real {
-	int64_t whole;
-	int64_t exponent;
-	uint64_t fraction;
-	uint64_t leading_zero_count;
-};
+using rde_bej_real = rde_bej_real_parts;
 
 // Bump allocator behind a whole value tree: nodes and their string copies
 // come from a few large blocks and go in one release with the tree.

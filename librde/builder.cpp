@@ -417,10 +417,11 @@ extern "C" int rde_bej_add_enum(rde_bej_builder *builder, const char *name, cons
 	int status = setter_value(builder, name, RDE_BEJ_DATA_TYPE_ENUM, &v);
 	if (status)
 		return status;
-	uint64_t count = 0;
-	for (const rde_bej_property *o = v->property->first_child(); o; o = o->stailq, count++) {
+	// Options are stored by sequence number, which is their position in
+	// the list unless the dictionary was accepted with gaps.
+	for (const rde_bej_property *o = v->property->first_child(); o; o = o->stailq) {
 		if (o->name && std::strcmp(o->name, option) == 0) {
-			v->payload.enum_option = count;
+			v->payload.enum_option = o->sequence_number;
 			return 0;
 		}
 	}

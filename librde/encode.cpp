@@ -11,9 +11,6 @@
 
 namespace {
 
-constexpr size_t ENCODING_HEADER_SIZE = 7;
-constexpr uint32_t ENCODING_VERSION = 0xF1F0F000;
-
 const char *shown(const char *name) { return name ? name : "(unnamed)"; }
 
 bool in_annotation_dictionary(const rde_bej_property *property)
@@ -66,7 +63,8 @@ void encode_format(const rde_bej_property *property, const rde_bej_value *parent
 
 	encode_nnint(static_cast<uint64_t>(property->sequence_number) * 2 + (selector ? 1 : 0), c);
 	uint8_t format = static_cast<uint8_t>(type << 4) | (property->format & 0x0C) |
-			 (top_level_annotation ? 0x02 : 0) | (deferred_binding ? 0x01 : 0);
+			 (top_level_annotation ? RDE_BEJ_FORMAT_TOP_LEVEL_ANNOTATION : 0) |
+			 (deferred_binding ? RDE_BEJ_FORMAT_DEFERRED_BINDING : 0);
 	size_t *buffer_length = &c.buffer_length;
 	RDE_ASSERT(sizeof(format) <= *buffer_length);
 	c.write_u8(format);
@@ -335,7 +333,7 @@ extern "C" int rde_bej_encode(rde_bej_builder *builder, uint8_t **bytes, size_t 
 
 	cursor c{header, encoding_size};
 	for (unsigned i = 0; i < 4; i++)
-		c.write_u8(static_cast<uint8_t>(ENCODING_VERSION >> (8 * i)));
+		c.write_u8(static_cast<uint8_t>(ENCODING_VERSION_1_0 >> (8 * i)));
 	c.write_u8(0);
 	c.write_u8(0);
 	c.write_u8(static_cast<uint8_t>(builder->root->property->dictionary->schema_type));

@@ -8,7 +8,8 @@
 // is decoded with schema type 0, and once more with the schema type its own
 // header names, so that a mutated class byte still reaches the body.  The
 // header's flags byte, which the decoder does not examine, picks a locator
-// for the vectors' schema.
+// for the vectors' schema.  The tuple reader walks every input too, with and
+// without its header, and must take whatever the decoder takes.
 #include <librde/rde_bej.h>
 
 #include "dictc.h"
@@ -89,12 +90,40 @@ void walk(rde_bej_value *value)
 	}
 }
 
+struct input {
+	const uint8_t *data;
+	size_t size;
+};
+
+// Every tuple handed out lies inside the input.
+int check_tuple(const rde_bej_tuple *t, void *user_data)
+{
+	const input *in = static_cast<const input *>(user_data);
+	if (t->offset >= t->value_offset || t->value_offset > in->size ||
+	    t->length > in->size - t->value_offset || t->value != in->data + t->value_offset)
+		__builtin_trap();
+	return 0;
+}
+
+int read_tuples(const uint8_t *data, size_t size, bool header)
+{
+	input in{data, size};
+	rde_bej_read_error error{};
+	int status = header ? rde_bej_read_encoding(data, size, nullptr, check_tuple, &in, &error)
+			    : rde_bej_read_tuples(data, size, check_tuple, &in, &error);
+	if (status != 0 && (error.offset > size || !error.reason))
+		__builtin_trap();
+	return status;
+}
+
 void decode(const uint8_t *data, size_t size, int32_t schema_type, const rde_bej_locator *locator)
 {
 	const char *name = schema_type == 0 || schema_type == 1 ? names[schema_type].c_str() : "";
 	rde_bej_value *root = nullptr;
 	if (rde_bej_decode(context, name, schema_type, data, size, locator, &root) != 0)
 		return;
+	if (read_tuples(data, size, true) != 0)
+		__builtin_trap();
 	(void)rde_bej_get_next_sibling(root);
 	walk(root);
 	rde_bej_value_free(root);
@@ -133,6 +162,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+	read_tuples(data, size, true);
+	if (size > 7)
+		read_tuples(data + 7, size - 7, false);
 	decode(data, size, 0, nullptr);
 	if (size > 6 && data[6] != 0) {
 		const rde_bej_locator *locator = data[6] == 1 ? locators[data[4] % 3] : nullptr;

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iomanip>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -37,8 +38,10 @@ struct registry {
 	rde_bej_context *context = rde_bej_context_new();
 	std::string name;
 
-	explicit registry(const std::string &schema, bool annotations = true)
+	explicit registry(const std::string &schema, bool annotations = true, bool gaps = false)
 	{
+		if (gaps)
+			rde_bej_context_set_options(context, RDE_BEJ_ACCEPT_SEQUENCE_GAPS);
 		std::vector<uint8_t> bytes = compile(schema);
 		EXPECT_EQ(rde_bej_add_dictionary(context, 0, nullptr, bytes.data(), bytes.size()), 0);
 		if (annotations) {
@@ -192,6 +195,57 @@ std::string dump(rde_bej_value *root)
 	return out.str();
 }
 
+// What the tuple reader hands out, as the vectors' "tuples" files show it:
+// one tuple a line, indented by depth, then the reason it stopped, if any.
+struct listing {
+	std::ostringstream out;
+	const uint8_t *bytes;
+};
+
+int list_tuple(const rde_bej_tuple *t, void *user_data)
+{
+	auto *l = static_cast<listing *>(user_data);
+	EXPECT_EQ(t->value, l->bytes + t->value_offset);
+	std::ostringstream &out = l->out;
+	out << std::string(2 * t->depth, ' ') << t->offset << " [" << t->index << "] "
+	    << t->sequence_number << '/' << t->selector << ' ' << std::hex << std::setw(2)
+	    << std::setfill('0') << unsigned{t->format} << std::dec << " L=" << t->length << " @" << t->value_offset;
+	const auto &d = t->data;
+	switch (t->format >> 4) {
+	case RDE_BEJ_DATA_TYPE_SET:
+	case RDE_BEJ_DATA_TYPE_ARRAY:
+		out << " members=" << d.child_count;
+		break;
+	case RDE_BEJ_DATA_TYPE_INTEGER:
+		out << (d.integer.negative ? " int=" : " uint=") << d.integer.value;
+		break;
+	case RDE_BEJ_DATA_TYPE_ENUM:
+		out << " option=" << d.enum_option;
+		break;
+	case RDE_BEJ_DATA_TYPE_BOOLEAN:
+		out << " bool=" << d.boolean;
+		break;
+	case RDE_BEJ_DATA_TYPE_RESOURCE_LINK:
+		out << " link=" << d.resource_link;
+		break;
+	case RDE_BEJ_DATA_TYPE_REAL:
+		out << " real=" << d.real.whole << ',' << d.real.leading_zero_count << ','
+		    << d.real.fraction << ',' << d.real.exponent;
+		break;
+	}
+	out << '\n';
+	return 0;
+}
+
+std::string list_tuples(const std::vector<uint8_t> &bytes)
+{
+	listing l{{}, bytes.data()};
+	rde_bej_read_error error{};
+	if (rde_bej_read_encoding(bytes.data(), bytes.size(), nullptr, list_tuple, &l, &error))
+		l.out << "error at " << error.offset << ": " << error.reason << '\n';
+	return l.out.str();
+}
+
 class Environment : public testing::Environment {
 public:
 	void SetUp() override
@@ -223,7 +277,8 @@ TEST_P(DecodeVector, MatchesExpectation)
 	const std::string dir = vectors_dir() + "/" + GetParam();
 	const std::string schema = file_exists(dir + "/schema.json") ? dir + "/schema.json"
 								   : vectors_dir() + "/schema.json";
-	registry r(read_file(schema), !file_exists(dir + "/no-annotation"));
+	registry r(read_file(schema), !file_exists(dir + "/no-annotation"),
+		   file_exists(dir + "/accept-gaps"));
 
 	std::istringstream expected(read_file(dir + "/expected"));
 	std::string status_line, line, expected_log;
@@ -241,6 +296,10 @@ TEST_P(DecodeVector, MatchesExpectation)
 	EXPECT_EQ(d.log, expected_log);
 	if (d.status == 0 && file_exists(dir + "/tree")) {
 		EXPECT_EQ(dump(d.root), read_file(dir + "/tree"));
+	}
+	if (file_exists(dir + "/tuples")) {
+		EXPECT_EQ(list_tuples(parse_hex(read_file(dir + "/input.hex"))),
+			  read_file(dir + "/tuples"));
 	}
 }
 
