@@ -470,11 +470,13 @@ int find_dictionary(const rde_bej_context *context, const char *name, int32_t sc
 
 namespace {
 
-// The first node of the list starting at `first` named exactly `name`.
+// The first node of the list starting at `first` named exactly `name`.  A
+// candidate's name is compared only as far as it matches, not measured.
 const rde_bej_property *find_child(const rde_bej_property *first, std::string_view name)
 {
 	for (const rde_bej_property *p = first; p; p = p->stailq) {
-		if (p->name && name == p->name)
+		if (p->name && std::strncmp(p->name, name.data(), name.size()) == 0 &&
+		    p->name[name.size()] == '\0')
 			return p;
 	}
 	return nullptr;

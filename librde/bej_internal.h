@@ -113,16 +113,17 @@ struct rde_bej_value {
 	const rde_bej_property *annotated_property;
 	uint32_t type;
 	uint8_t deferred_binding;
+	// The node itself lives in the arena below; kept in the padding after
+	// deferred_binding, so that it costs no room of its own.
+	uint8_t pooled;
 	uint32_t value_size;
 	uint32_t child_count;  // number of nodes in `children`
 	rde_bej_value *children_first;
 	rde_bej_value *children_last;
 	rde_bej_value *next;
 	// The arena of the tree: owned by the root, borrowed by every other
-	// node (`pooled`: the node itself lives in it).  Nodes without an arena
-	// are allocated and released one by one.
+	// node.  Nodes without an arena are allocated and released one by one.
 	rde_bej_arena *arena;
-	uint8_t pooled;
 };
 
 struct rde_bej_builder {
@@ -163,8 +164,9 @@ rde_bej_value *alloc_bej_value(rde_bej_value *parent, const rde_bej_property *pr
 // allocated from it and released with the root.  Returns false (after a log
 // line) when out of memory.
 bool attach_arena(rde_bej_value *root);
-// A buffer for a value's payload (string or bytestring copy): from the
-// tree's arena when it has one, else malloc.  nullptr when out of memory.
+// A buffer for a value's payload (string or bytestring copy, so byte
+// aligned): from the tree's arena when it has one, else malloc.  nullptr
+// when out of memory.
 void *value_buffer_alloc(rde_bej_value *value, size_t size);
 // Gives back a payload buffer from value_buffer_alloc (arena memory is kept
 // until the tree goes).

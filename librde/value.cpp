@@ -66,16 +66,18 @@ unsigned char *arena_block(rde_bej_arena *arena, size_t size)
 	return reinterpret_cast<unsigned char *>(block) + ARENA_HEADER;
 }
 
-// Hands out zeroed memory: blocks start zeroed and nothing is ever reused.
-void *arena_alloc(rde_bej_arena *arena, size_t size)
+// Hands out zeroed memory aligned to `align` (a power of two up to
+// ARENA_ALIGN): blocks start zeroed and nothing is ever reused.  Strings
+// take any byte, so that short ones do not round up to the next sixteen.
+void *arena_alloc(rde_bej_arena *arena, size_t size, size_t align)
 {
 	if (size > SIZE_MAX - ARENA_ALIGN)
 		return nullptr;
-	size = (size + ARENA_ALIGN - 1) & ~(ARENA_ALIGN - 1);
-	if (size <= arena->left) {
-		void *p = arena->position;
-		arena->position += size;
-		arena->left -= size;
+	size_t pad = -reinterpret_cast<uintptr_t>(arena->position) & (align - 1);
+	if (pad + size <= arena->left) {
+		void *p = arena->position + pad;
+		arena->position += pad + size;
+		arena->left -= pad + size;
 		return p;
 	}
 	// A large request gets a block of its own, so that the room left in
@@ -127,7 +129,7 @@ bool attach_arena(rde_bej_value *root)
 
 void *value_buffer_alloc(rde_bej_value *value, size_t size)
 {
-	return value->arena ? arena_alloc(value->arena, size) : std::malloc(size);
+	return value->arena ? arena_alloc(value->arena, size, 1) : std::malloc(size);
 }
 
 void value_buffer_release(rde_bej_value *value, void *buffer)
@@ -142,7 +144,8 @@ rde_bej_value *new_bej_value(rde_bej_value *parent)
 	if (parent && parent->arena) {
 		// Arena memory comes zeroed (calloc, or fresh pages), and a node
 		// is a plain record: its all-zero bytes are the empty node.
-		value = static_cast<rde_bej_value *>(arena_alloc(parent->arena, sizeof(rde_bej_value)));
+		value = static_cast<rde_bej_value *>(
+			arena_alloc(parent->arena, sizeof(rde_bej_value), alignof(rde_bej_value)));
 		if (value) {
 			value->arena = parent->arena;
 			value->pooled = 1;

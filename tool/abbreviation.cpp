@@ -1,6 +1,6 @@
 // Abbreviation of string values.
 //
-// The URLs are looked up in a trie (url_trie), so that the cost per
+// The URLs are looked up in a radix trie (url_trie), so that the cost per
 // character of a string does not grow with the map: from a position, the
 // walk follows the text down the trie as far as it matches, at most one
 // URL's length, and keeps the highest id whose URL ends on the way.  That is
@@ -19,78 +19,92 @@
 
 namespace {
 
-using edge = url_trie::edge;
+using trie_node = url_trie::node;
 
-size_t edge_slot(const url_trie &trie, uint32_t key)
+uint32_t edge_key(size_t parent, unsigned char first)
 {
-	return (key * 2654435761u) >> (32 - trie.edge_bits);
+	return static_cast<uint32_t>(parent + 1) << 8 | first;
 }
 
-size_t edge_mask(const url_trie &trie) { return (size_t(1) << trie.edge_bits) - 1; }
+static_assert(url_trie::EDGE_SLOTS == 1024, "find_edge hashes to 10 bits");
 
-uint32_t edge_key(uint16_t node, unsigned char c) { return (uint32_t(node) + 1) << 8 | c; }
-
-uint16_t trie_child(const url_trie &trie, uint16_t node, unsigned char c)
+// The slot of the edge from parent whose label begins with first, or the
+// free slot where it would go.
+size_t find_edge(const url_trie &trie, size_t parent, unsigned char first)
 {
-	if (node == 0)
-		return trie.root_child[c];
-	uint32_t key = edge_key(node, c);
-	for (size_t s = edge_slot(trie, key);; s = (s + 1) & edge_mask(trie)) {
-		if (trie.edges[s].key == key)
-			return trie.edges[s].child;
-		if (trie.edges[s].key == 0)
-			return 0;
-	}
+	uint32_t key = edge_key(parent, first);
+	size_t s = (key * 2654435761u) >> 22;
+	while (trie.edges[s].key != key && trie.edges[s].key != 0)
+		s = (s + 1) % url_trie::EDGE_SLOTS;
+	return s;
 }
 
-uint16_t add_child(url_trie &trie, uint16_t node, unsigned char c)
+const char *label(const url_table &table, const trie_node &node)
 {
-	uint16_t child = static_cast<uint16_t>(trie.node_count++);
-	if (node == 0) {
-		trie.root_child[c] = child;
-		return child;
-	}
-	uint32_t key = edge_key(node, c);
-	size_t s = edge_slot(trie, key);
-	while (trie.edges[s].key != 0)
-		s = (s + 1) & edge_mask(trie);
-	trie.edges[s] = {key, child};
+	return table.entries[node.entry].url + node.start;
+}
+
+// Adds the node and the edge to it from parent; returns the node.
+size_t add_node(url_table &table, size_t parent, const trie_node &node)
+{
+	url_trie &trie = table.trie;
+	size_t child = trie.node_count++;
+	trie.nodes[child] = node;
+	unsigned char first = static_cast<unsigned char>(*label(table, node));
+	trie.edges[find_edge(trie, parent, first)] = {edge_key(parent, first),
+						      static_cast<uint32_t>(child)};
 	return child;
 }
 
-void trie_insert(url_trie &trie, const pdr_url_entry &entry, unsigned id)
+// Splits the edge in slot s after the first `length` characters of its
+// label: a new node takes its child's place, and the rest of the label
+// leads on from there to the child.  Returns the new node.
+size_t split_edge(url_table &table, size_t s, size_t length)
 {
-	uint16_t node = 0;
-	for (size_t d = 0; d < entry.url_length; d++) {
-		unsigned char c = static_cast<unsigned char>(entry.url[d]);
-		uint16_t next = trie_child(trie, node, c);
-		node = next ? next : add_child(trie, node, c);
+	url_trie &trie = table.trie;
+	size_t child = trie.edges[s].child;
+	trie_node &tail = trie.nodes[child];
+	trie_node head{tail.entry, tail.start, static_cast<uint8_t>(length), 0};
+	tail.start = static_cast<uint8_t>(tail.start + length);
+	tail.length = static_cast<uint8_t>(tail.length - length);
+
+	size_t middle = trie.node_count++;
+	trie.nodes[middle] = head;
+	trie.edges[s].child = static_cast<uint32_t>(middle);
+	unsigned char first = static_cast<unsigned char>(*label(table, tail));
+	trie.edges[find_edge(trie, middle, first)] = {edge_key(middle, first),
+						      static_cast<uint32_t>(child)};
+	return middle;
+}
+
+void trie_insert(url_table &table, unsigned id)
+{
+	url_trie &trie = table.trie;
+	const pdr_url_entry &entry = table.entries[id];
+	size_t node = 0, d = 0;
+	while (d < entry.url_length) {
+		size_t s = find_edge(trie, node, static_cast<unsigned char>(entry.url[d]));
+		size_t rest = entry.url_length - d;
+		if (trie.edges[s].key == 0) {
+			trie_node leaf{static_cast<uint8_t>(id), static_cast<uint8_t>(d),
+				       static_cast<uint8_t>(rest), 0};
+			node = add_node(table, node, leaf);
+			break;
+		}
+		const trie_node &next = trie.nodes[trie.edges[s].child];
+		const char *text = label(table, next);
+		size_t shared = 1;
+		while (shared < next.length && shared < rest &&
+		       text[shared] == entry.url[d + shared])
+			shared++;
+		node = shared < next.length ? split_edge(table, s, shared) : trie.edges[s].child;
+		d += shared;
 	}
-	trie.best_id[node] = std::max(trie.best_id[node], static_cast<uint8_t>(id));
+	trie.nodes[node].best_id = std::max(trie.nodes[node].best_id, static_cast<uint8_t>(id));
 	trie.starts_rule[static_cast<unsigned char>(entry.url[0])] = true;
 }
 
-// The number of trie nodes the URLs of ids make: in sorted order, each URL
-// adds what it does not share with the one before.  Sorts ids.
-size_t count_nodes(const url_table &table, uint8_t *ids, size_t count)
-{
-	auto url = [&](uint8_t id) { return table.entries[id].url; };
-	std::sort(ids, ids + count,
-		  [&](uint8_t a, uint8_t b) { return strcmp(url(a), url(b)) < 0; });
-	size_t nodes = 1;
-	for (size_t k = 0; k < count; k++) {
-		size_t shared = 0;
-		if (k > 0)
-			while (url(ids[k])[shared] &&
-			       url(ids[k])[shared] == url(ids[k - 1])[shared])
-				shared++;
-		nodes += table.entries[ids[k]].url_length - shared;
-	}
-	return nodes;
-}
-
-// One step of abbreviation at position i of text (n characters): what to
-// write and how far to advance.
+// What a rule writes instead of `advance` characters of the text.
 struct piece {
 	const char *data;
 	size_t length;
@@ -104,20 +118,28 @@ piece find_url(const url_table &table, const char *text, size_t n, size_t i)
 	const url_trie &trie = table.trie;
 	unsigned best = 0;
 	size_t best_length = 0;
-	uint16_t node = trie.root_child[static_cast<unsigned char>(text[i])];
-	for (size_t d = 1; node != 0; d++) {
-		if (trie.best_id[node] > best) {
-			best = trie.best_id[node];
+	size_t node = 0;
+	for (size_t d = 0; d < n - i;) {
+		const url_trie::edge &edge =
+			trie.edges[find_edge(trie, node, static_cast<unsigned char>(text[i + d]))];
+		if (edge.key == 0)
+			break;
+		node = edge.child;
+		const trie_node &next = trie.nodes[node];
+		if (n - i - d < next.length ||
+		    memcmp(text + i + d, label(table, next), next.length) != 0)
+			break;
+		d += next.length;
+		if (next.best_id > best) {
+			best = next.best_id;
 			best_length = d;
 		}
-		if (i + d >= n)
-			break;
-		node = trie_child(trie, node, static_cast<unsigned char>(text[i + d]));
 	}
 	return {URL_MACROS[best].text, URL_MACROS[best].length, best_length};
 }
 
-piece next_piece(const url_table &table, const char *text, size_t n, size_t i)
+// The rule that applies at position i; advance 0 when none does.
+piece rule_at(const url_table &table, const char *text, size_t n, size_t i)
 {
 	char c = text[i];
 	if (c == '"')
@@ -130,24 +152,45 @@ piece next_piece(const url_table &table, const char *text, size_t n, size_t i)
 	if (c == 'T' && n - i >= INSTANCE_TEXT_LENGTH &&
 	    memcmp(text + i, INSTANCE_TEXT, INSTANCE_TEXT_LENGTH) == 0)
 		return {"%I1", 3, INSTANCE_TEXT_LENGTH};
-
-	// No rule applies here: copy up to the next character where one might.
-	size_t j = i + 1;
-	while (j < n && !table.trie.starts_rule[static_cast<unsigned char>(text[j])])
-		j++;
-	return {text + i, j - i, j - i};
+	return {nullptr, 0, 0};
 }
 
-// The length of the abbreviation of text from position i on.
-size_t measure(const url_table &table, const char *text, size_t n, size_t i)
+// The first position from i on at which a rule may apply, or n.
+size_t skip_plain(const url_trie &trie, const char *text, size_t n, size_t i)
 {
-	size_t total = 0;
-	while (i < n) {
-		piece p = next_piece(table, text, n, i);
-		total += p.length;
+	while (i < n && !trie.starts_rule[static_cast<unsigned char>(text[i])])
+		i++;
+	return i;
+}
+
+// Writes the abbreviation of text (n characters) into out as far as
+// capacity allows and returns its whole length.  *changed tells whether any
+// rule applied (else the abbreviation is the text itself).
+size_t abbreviate_into(const url_table &table, const char *text, size_t n, char *out,
+		       size_t capacity, bool *changed)
+{
+	size_t o = 0;
+	auto put = [&](const char *data, size_t length) {
+		if (o + length <= capacity)
+			memcpy(out + o, data, length);
+		o += length;
+	};
+	*changed = false;
+	size_t i = 0, plain = 0;  // text[plain, i) is still to be copied
+	while ((i = skip_plain(table.trie, text, n, i)) < n) {
+		piece p = rule_at(table, text, n, i);
+		if (p.advance == 0) {
+			i++;
+			continue;
+		}
+		put(text + plain, i - plain);
+		put(p.data, p.length);
 		i += p.advance;
+		plain = i;
+		*changed = true;
 	}
-	return total;
+	put(text + plain, n - plain);
+	return o;
 }
 
 }  // namespace
@@ -156,34 +199,19 @@ abbreviation_buffer::~abbreviation_buffer() { free(long_data); }
 
 void clear_abbreviation_index(url_trie &trie)
 {
-	if (trie.node_count != 0) {
-		memset(trie.best_id, 0, trie.node_count);
-		memset(trie.edges, 0, sizeof(edge) << trie.edge_bits);
-	}
-	memset(trie.root_child, 0, sizeof trie.root_child);
+	memset(trie.nodes, 0, sizeof trie.nodes);
+	memset(trie.edges, 0, sizeof trie.edges);
 	memset(trie.starts_rule, 0, sizeof trie.starts_rule);
-	for (unsigned char c : {'\0', '"', CHASSIS_URL[0], INSTANCE_TEXT[0]})
+	for (unsigned char c : {'"', CHASSIS_URL[0], INSTANCE_TEXT[0]})
 		trie.starts_rule[c] = true;
 	trie.node_count = 1;
-	trie.edge_bits = 0;
 }
 
 void build_abbreviation_index(url_table &table)
 {
-	uint8_t ids[URL_TABLE_SIZE];
-	size_t count = 0;
 	for (unsigned id = 1; id < URL_TABLE_SIZE; id++)
 		if (table.entries[id].present && table.entries[id].url_length > 0)
-			ids[count++] = static_cast<uint8_t>(id);
-
-	// At most half the hash slots are used, so a miss ends soon.
-	url_trie &trie = table.trie;
-	size_t nodes = count_nodes(table, ids, count);
-	trie.edge_bits = 6;
-	while ((size_t(1) << trie.edge_bits) < 2 * nodes)
-		trie.edge_bits++;
-	for (size_t k = 0; k < count; k++)
-		trie_insert(trie, table.entries[ids[k]], ids[k]);
+			trie_insert(table, id);
 }
 
 const char *abbreviate_urls(const url_table &table, const char *text, abbreviation_buffer &buffer)
@@ -191,36 +219,24 @@ const char *abbreviate_urls(const url_table &table, const char *text, abbreviati
 	if (!text)
 		text = "";
 	size_t n = strlen(text);
-	size_t i = 0, o = 0;
-	while (i < n) {
-		piece p = next_piece(table, text, n, i);
-		if (o + p.length >= abbreviation_buffer::FIXED_SIZE)
-			break;
-		memcpy(buffer.fixed + o, p.data, p.length);
-		o += p.length;
-		i += p.advance;
-	}
-	if (i == n) {
-		buffer.fixed[o] = '\0';
+	bool changed;
+	size_t length = abbreviate_into(table, text, n, buffer.fixed,
+					abbreviation_buffer::FIXED_SIZE - 1, &changed);
+	if (!changed)
+		return text;
+	if (length < abbreviation_buffer::FIXED_SIZE) {
+		buffer.fixed[length] = '\0';
 		return buffer.fixed;
 	}
-
-	// Too long for the fixed buffer: finish the string in the long one.
-	size_t total = o + measure(table, text, n, i);
-	if (total + 1 > buffer.long_capacity) {
-		char *grown = static_cast<char *>(realloc(buffer.long_data, total + 1));
+	// Too long for the fixed buffer: again, into the long one.
+	if (length + 1 > buffer.long_capacity) {
+		char *grown = static_cast<char *>(realloc(buffer.long_data, length + 1));
 		if (!grown)
 			return nullptr;
 		buffer.long_data = grown;
-		buffer.long_capacity = total + 1;
+		buffer.long_capacity = length + 1;
 	}
-	memcpy(buffer.long_data, buffer.fixed, o);
-	while (i < n) {
-		piece p = next_piece(table, text, n, i);
-		memcpy(buffer.long_data + o, p.data, p.length);
-		o += p.length;
-		i += p.advance;
-	}
-	buffer.long_data[o] = '\0';
+	abbreviate_into(table, text, n, buffer.long_data, length, &changed);
+	buffer.long_data[length] = '\0';
 	return buffer.long_data;
 }

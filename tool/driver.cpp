@@ -34,7 +34,7 @@ struct run_resources {
 	rde_bej_value *decoded = nullptr;
 	rde_bej_locator *locator = nullptr;
 	uint8_t *encoded = nullptr;
-	char *decode_input = nullptr;
+	input_buffer decode_input;
 	char *expansion = nullptr;
 	FILE *input = nullptr;
 	rde_bej_context *context = nullptr;
@@ -49,18 +49,13 @@ struct run_resources {
 		rde_bej_value_free(decoded);
 		rde_bej_locator_free(locator);
 		free(encoded);
-		free(decode_input);
+		decode_input.release();
 		free(expansion);
 		if (input)
 			fclose(input);
 		rde_bej_context_free(context);
 	}
 };
-
-struct free_deleter {
-	void operator()(void *p) const { free(p); }
-};
-using malloc_ptr = std::unique_ptr<char, free_deleter>;
 
 struct tokener_deleter {
 	void operator()(json_tokener *t) const { json_tokener_free(t); }
@@ -162,20 +157,18 @@ bool parse_input(run_resources &res)
 		fprintf(stderr, "%s: failed to initialize JSON tokener\n", program_name);
 		return false;
 	}
-	char *bytes = nullptr;
-	size_t length = 0;
-	if (read_input(res.input, &bytes, &length) != 0)
+	input_buffer input;
+	if (read_input(res.input, input) != 0)
 		return false;
-	malloc_ptr input(bytes);
-	if (length == INPUT_BUFFER_SIZE) {
+	if (input.length == INPUT_BUFFER_SIZE) {
 		fprintf(stderr, "%s: input is too large\n", program_name);
 		return false;
 	}
 	// The buffer is zero-filled and the data shorter than it, so the text
 	// ends at the first NUL byte; json-c is given that NUL as well, which
 	// completes a top-level number or literal at the very end of the text.
-	res.json_root = json_tokener_parse_ex(tokener.get(), bytes,
-					      static_cast<int>(strlen(bytes) + 1));
+	res.json_root = json_tokener_parse_ex(tokener.get(), input.data,
+					      static_cast<int>(strlen(input.data) + 1));
 	enum json_tokener_error error = json_tokener_get_error(tokener.get());
 	if (error != json_tokener_success) {
 		json_object_put(res.json_root);
@@ -220,12 +213,12 @@ int action_decode(const settings &set, run_resources &res, const char *name)
 {
 	// No size check: a longer input is decoded from its first
 	// INPUT_BUFFER_SIZE bytes.
-	size_t length = 0;
-	if (read_input(res.input, &res.decode_input, &length) != 0)
+	if (read_input(res.input, res.decode_input) != 0)
 		return 1;
 
 	if (rde_bej_decode(res.context, name, set.schema_type,
-			   reinterpret_cast<const uint8_t *>(res.decode_input), length,
+			   reinterpret_cast<const uint8_t *>(res.decode_input.data),
+			   res.decode_input.length,
 			   res.locator, &res.decoded) != 0) {
 		fprintf(stderr, "%s: BEJ decoding failed\n", program_name);
 		return 1;
@@ -246,11 +239,8 @@ int action_decode(const settings &set, run_resources &res, const char *name)
 		return 1;
 	}
 	// The tree holds copies of all it needs from the input, whose pages go
-	// back before the text's are touched.  Not before the allocation above:
-	// once an 8 MiB mapping is freed, malloc serves the next one from the
-	// heap and clears it, touching every page.
-	free(res.decode_input);
-	res.decode_input = nullptr;
+	// back before the text's are touched.
+	res.decode_input.release();
 	url_expander out(pdr_url_table, res.expansion);
 	write_json_text(res.decoded, replacements, out);
 	size_t expanded = out.finish();

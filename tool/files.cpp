@@ -55,27 +55,41 @@ int load_dictionary_file(rde_bej_context *context, const char *path, int schema_
 	return status;
 }
 
-int read_input(FILE *stream, char **bytes, size_t *length)
+// The buffer is a mapping of its own rather than a malloc() block: freeing
+// a block this large would raise glibc's mmap threshold to its size for the
+// rest of the run, so that the encoding (megabytes) would then come from the
+// heap, and freeing it would sweep through every small chunk the JSON tree
+// left there.
+void input_buffer::release()
 {
-	char *buffer = static_cast<char *>(calloc(INPUT_BUFFER_SIZE, 1));
-	if (!buffer) {
+	if (data)
+		munmap(data, INPUT_BUFFER_SIZE);
+	data = nullptr;
+	length = 0;
+}
+
+int read_input(FILE *stream, input_buffer &input)
+{
+	void *mapping = mmap(nullptr, INPUT_BUFFER_SIZE, PROT_READ | PROT_WRITE,
+			     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	if (mapping == MAP_FAILED) {
 		fprintf(stderr, "%s: failed to allocate input buffer\n", program_name);
 		return -ENOMEM;
 	}
-	size_t total = 0;
+	input.release();
+	input.data = static_cast<char *>(mapping);
 	for (;;) {
-		size_t n = fread(buffer + total, 1, INPUT_BUFFER_SIZE - total, stream);
+		size_t n = fread(input.data + input.length, 1, INPUT_BUFFER_SIZE - input.length,
+				 stream);
 		if (n == 0)
 			break;
 		if (ferror(stream)) {
 			fprintf(stderr, "%s: failed to read the input\n", program_name);
-			free(buffer);
+			input.release();
 			return -EIO;
 		}
-		total += n;
+		input.length += n;
 	}
-	*bytes = buffer;
-	*length = total;
 	return 0;
 }
 

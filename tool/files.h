@@ -15,10 +15,22 @@ inline constexpr size_t INPUT_BUFFER_SIZE = 8388608;
 // or a negative errno, after a message.
 int load_dictionary_file(rde_bej_context *context, const char *path, int schema_type);
 
-// Reads the whole stream into a new zero-filled buffer of INPUT_BUFFER_SIZE
-// bytes (the caller frees it); below that size the data is always followed
-// by a NUL byte.  Returns 0, -ENOMEM or -EIO, after a message.
-int read_input(FILE *stream, char **bytes, size_t *length);
+// The input bytes of a run, in a zero-filled buffer of INPUT_BUFFER_SIZE
+// bytes: below that size the data is always followed by a NUL byte.
+struct input_buffer {
+	char *data = nullptr;
+	size_t length = 0;
+
+	input_buffer() = default;
+	input_buffer(const input_buffer &) = delete;
+	input_buffer &operator=(const input_buffer &) = delete;
+	~input_buffer() { release(); }
+	void release();
+};
+
+// Reads the whole stream into a new buffer.  Returns 0, -ENOMEM or -EIO,
+// after a message.
+int read_input(FILE *stream, input_buffer &input);
 
 // Removes an earlier output file, so that the output only ever holds what
 // this run appends to it.  Returns false after a message.

@@ -58,29 +58,36 @@ struct pdr_url_entry {
 	uint32_t url_length;
 };
 
-// A trie of the URLs of the present entries, so that abbreviation compares
-// at each position only the characters that can still match, however many
-// entries the map has.  Node 0 is the root; its children are found through
-// root_child, every other edge through an open-addressing hash keyed by
-// (node, byte) whose size follows the map.  best_id[n] is the highest id
-// whose URL ends at node n (0 for none).  starts_rule marks the bytes at
-// which some abbreviation rule may apply.  Built and walked by the
-// abbreviation unit.
+// A radix trie of the URLs of the present entries, so that abbreviation
+// compares at each position only the characters that can still match,
+// however many entries the map has.  Every node but the root is reached by
+// an edge labelled with a run of characters: `length` characters from
+// position `start` of the URL of entry `entry`.  An edge is found by its
+// parent node and the label's first byte, in an open-addressing hash.
+// best_id is the highest id whose URL ends at the node (0 for none).
+// starts_rule marks the bytes at which some abbreviation rule may apply.
+// Built and walked by the abbreviation unit.
 struct url_trie {
-	static constexpr size_t MAX_NODES = (URL_TABLE_SIZE - 1) * MAX_URL_LENGTH + 1;
-	static constexpr size_t MAX_EDGE_SLOTS = size_t(1) << 16;
-	static_assert(MAX_NODES <= UINT16_MAX && 2 * MAX_NODES <= MAX_EDGE_SLOTS);
+	// The root, and per URL at most a new leaf and a split edge.
+	static constexpr size_t MAX_NODES = 1 + 2 * (URL_TABLE_SIZE - 1);
+	// At least twice the number of edges, so that a miss ends soon.
+	static constexpr size_t EDGE_SLOTS = 1024;
+	static_assert(2 * MAX_NODES <= EDGE_SLOTS);
 
+	struct node {
+		uint8_t entry;
+		uint8_t start;
+		uint8_t length;
+		uint8_t best_id;
+	};
 	struct edge {
-		uint32_t key;  // (node + 1) << 8 | byte; 0 marks a free slot
-		uint16_t child;
+		uint32_t key;  // (parent + 1) << 8 | first byte; 0 marks a free slot
+		uint32_t child;
 	};
 
 	bool starts_rule[256];
-	uint16_t root_child[256];
-	uint8_t best_id[MAX_NODES];
-	edge edges[MAX_EDGE_SLOTS];
-	unsigned edge_bits;  // the hash uses the first 1 << edge_bits slots
+	node nodes[MAX_NODES];
+	edge edges[EDGE_SLOTS];
 	size_t node_count;
 };
 
