@@ -69,8 +69,6 @@ rde_bej_dictionary_entry entry_of(const rde_bej_property *property)
 	return read_entry(dictionary, static_cast<size_t>(property - dictionary->properties));
 }
 
-}  // namespace
-
 rde_bej_property *get_property_from_entry(rde_bej_dictionary *dictionary,
 					  const rde_bej_dictionary_entry &entry)
 {
@@ -78,13 +76,11 @@ rde_bej_property *get_property_from_entry(rde_bej_dictionary *dictionary,
 	return &dictionary->properties[entry.index];
 }
 
-namespace {
-
-// Builds one node from its entry: the checks that concern the node itself
-// (steps before its children are looked at).  On success *property is the
-// node, initialized, with an empty child list.
+// Builds one node from its entry, at `position` in its parent's list: the
+// checks that concern the node itself (steps before its children are looked
+// at).  On success *result is the node, initialized, with an empty child list.
 int init_node(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry,
-	      rde_bej_property *parent, rde_bej_property **result)
+	      rde_bej_property *parent, uint16_t position, rde_bej_property **result)
 {
 	rde_bej_property *property = get_property_from_entry(dictionary, entry);
 	if (property->initialized) {
@@ -99,6 +95,7 @@ int init_node(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &en
 	property->dictionary = dictionary;
 	property->parent = parent;
 	property->sequence_number = entry.sequence_number;
+	property->position = position;
 	property->format = entry.format;
 	property->initialized = true;
 	property->name = entry.name;
@@ -143,107 +140,138 @@ int init_node(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &en
 	return 0;
 }
 
-}  // namespace
+// The entry of the k-th child in the child range of `entry`.  Offsets are
+// 16-bit quantities and wrap.
+int child_entry_at(const rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry,
+		   uint32_t k, rde_bej_dictionary_entry *child)
+{
+	uint16_t offset = static_cast<uint16_t>(entry.child_pointer_offset + 10u * k);
+	if (offset < DICTIONARY_HEADER_SIZE ||
+	    (offset - DICTIONARY_HEADER_SIZE) % DICTIONARY_ENTRY_SIZE != 0 ||
+	    offset - DICTIONARY_HEADER_SIZE > DICTIONARY_ENTRY_SIZE * (dictionary->entry_count - 1u)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected entry offset: %u", static_cast<unsigned>(offset));
+		return -EINVAL;
+	}
+	*child = read_entry(dictionary, (offset - DICTIONARY_HEADER_SIZE) / DICTIONARY_ENTRY_SIZE);
+	return 0;
+}
+
+// Children are numbered 0, 1, 2 ... in entry order.  A dictionary
+// registered with gaps accepted only needs rising numbers, and its list
+// ends (*ends_list) before the first number that does not rise: there the
+// child count has run past the list into the next one.
+int check_child_sequence(const rde_bej_dictionary *dictionary, const rde_bej_property *parent,
+			 const rde_bej_dictionary_entry &child, uint32_t k, bool *ends_list)
+{
+	*ends_list = false;
+	if (dictionary->accept_sequence_gaps) {
+		*ends_list = k > 0 && child.sequence_number <= parent->children_last->sequence_number;
+		return 0;
+	}
+	if (child.sequence_number == k)
+		return 0;
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected child sequence number (expected %d, found %d)",
+		    static_cast<int>(k), static_cast<int>(child.sequence_number));
+	return -EINVAL;
+}
+
+int check_enum_option(const rde_bej_property *parent, const rde_bej_dictionary_entry &child)
+{
+	if (parent->data_type() != RDE_BEJ_DATA_TYPE_ENUM ||
+	    data_type(child) == RDE_BEJ_DATA_TYPE_STRING)
+		return 0;
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "Found enumeration property with %s data type (expected %s)",
+		    rde_bej_data_type_name(data_type(child)),
+		    rde_bej_data_type_name(RDE_BEJ_DATA_TYPE_STRING));
+	return -EINVAL;
+}
+
+// A child range that another node already built (a recursive or reused
+// type): `node` shares the list of that child's parent.
+int share_children(rde_bej_property *node, const rde_bej_property *child)
+{
+	rde_bej_log(RDE_BEJ_LOG_DEBUG, "Found circular property's dependency");
+	rde_bej_property *source = child->parent;
+	if (!source) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Circular dependent property points at root");
+		return -EINVAL;
+	}
+	// The shared list was checked for its builder's data type; it only
+	// fits a node of that same type (enumeration options, one unnamed
+	// array item, named set members).
+	if (source->data_type() != node->data_type()) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Property '%s' which is '%s' shares the child properties of '%s' which is '%s'",
+			    display_name(node), rde_bej_data_type_name(node->data_type()),
+			    display_name(source), rde_bej_data_type_name(source->data_type()));
+		return -EINVAL;
+	}
+	node->children_source = source;
+	return 0;
+}
+
+// Takes the next entry of the child range of *current: a leaf child is
+// built and appended, a child with children of its own is built and becomes
+// *current (appended once complete).  *complete when the list is done:
+// the range is used up, ends early or is shared.
+int build_next_child(rde_bej_dictionary *dictionary, rde_bej_property *&current, bool *complete)
+{
+	rde_bej_dictionary_entry entry = entry_of(current);
+	uint32_t k = current->children_last ? current->children_last->position + 1u : 0;
+	*complete = true;
+	if (k >= entry.child_count)
+		return 0;
+	rde_bej_dictionary_entry child_entry;
+	bool ends_list = false;
+	int status = child_entry_at(dictionary, entry, k, &child_entry);
+	if (status == 0)
+		status = check_child_sequence(dictionary, current, child_entry, k, &ends_list);
+	if (status || ends_list)
+		return status;
+	status = check_enum_option(current, child_entry);
+	if (status)
+		return status;
+	rde_bej_property *child = get_property_from_entry(dictionary, child_entry);
+	if (child->initialized)
+		return share_children(current, child);
+
+	*complete = false;
+	rde_bej_property *built = nullptr;
+	status = init_node(dictionary, child_entry, current, static_cast<uint16_t>(k), &built);
+	if (status)
+		return status;
+	if (child_entry.child_count != 0)
+		current = built;
+	else
+		append_child(current, built);
+	return 0;
+}
 
 // Builds the node of `entry` and every node below it.  The walk is
 // depth-first in entry order, like a recursion over child ranges, but keeps
 // its place in the nodes themselves (the parent link, and the last child
-// built, whose sequence number gives the next child's position) instead of
-// on the stack.  A child is appended to its parent once its own subtree is
-// complete.
+// built, whose position gives the next child's) instead of on the stack.  A
+// child is appended to its parent once its own subtree is complete.
 int init_property(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry,
 		  rde_bej_property *parent, rde_bej_property **result)
 {
 	rde_bej_property *top = nullptr;
-	int status = init_node(dictionary, entry, parent, &top);
-	if (status)
-		return status;
-
+	int status = init_node(dictionary, entry, parent, 0, &top);
 	rde_bej_property *current = top;
-	for (;;) {
-		rde_bej_dictionary_entry current_entry = entry_of(current);
-		uint32_t k = current->children_last ? current->children_last->sequence_number + 1u : 0;
-		bool done = k >= current_entry.child_count;
-
-		if (!done) {
-			// Offsets are 16-bit quantities and wrap.
-			uint16_t offset = static_cast<uint16_t>(current_entry.child_pointer_offset + 10u * k);
-			if (offset < DICTIONARY_HEADER_SIZE ||
-			    (offset - DICTIONARY_HEADER_SIZE) % DICTIONARY_ENTRY_SIZE != 0 ||
-			    offset - DICTIONARY_HEADER_SIZE >
-				    DICTIONARY_ENTRY_SIZE * (dictionary->entry_count - 1u)) {
-				rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected entry offset: %u",
-					    static_cast<unsigned>(offset));
-				return -EINVAL;
-			}
-			rde_bej_dictionary_entry child_entry = read_entry(
-				dictionary, (offset - DICTIONARY_HEADER_SIZE) / DICTIONARY_ENTRY_SIZE);
-			if (child_entry.sequence_number != k) {
-				rde_bej_log(RDE_BEJ_LOG_ERROR,
-					    "Unexpected child sequence number (expected %d, found %d)",
-					    static_cast<int>(k),
-					    static_cast<int>(child_entry.sequence_number));
-				return -EINVAL;
-			}
-			if (current->data_type() == RDE_BEJ_DATA_TYPE_ENUM &&
-			    data_type(child_entry) != RDE_BEJ_DATA_TYPE_STRING) {
-				rde_bej_log(RDE_BEJ_LOG_ERROR,
-					    "Found enumeration property with %s data type (expected %s)",
-					    rde_bej_data_type_name(data_type(child_entry)),
-					    rde_bej_data_type_name(RDE_BEJ_DATA_TYPE_STRING));
-				return -EINVAL;
-			}
-			rde_bej_property *child = get_property_from_entry(dictionary, child_entry);
-			if (child->initialized) {
-				// A range some node already built (a recursive or reused
-				// type): share that node's child list, and stop here.
-				rde_bej_log(RDE_BEJ_LOG_DEBUG, "Found circular property's dependency");
-				rde_bej_property *source = child->parent;
-				if (!source) {
-					rde_bej_log(RDE_BEJ_LOG_ERROR,
-						    "Circular dependent property points at root");
-					return -EINVAL;
-				}
-				// The shared list was checked for its builder's data type;
-				// it only fits a node of that same type (enumeration
-				// options, one unnamed array item, named set members).
-				if (source->data_type() != current->data_type()) {
-					rde_bej_log(RDE_BEJ_LOG_ERROR,
-						    "Property '%s' which is '%s' shares the child properties of '%s' which is '%s'",
-						    display_name(current),
-						    rde_bej_data_type_name(current->data_type()),
-						    display_name(source),
-						    rde_bej_data_type_name(source->data_type()));
-					return -EINVAL;
-				}
-				current->children_source = source;
-				done = true;
-			} else {
-				rde_bej_property *built = nullptr;
-				status = init_node(dictionary, child_entry, current, &built);
-				if (status)
-					return status;
-				if (child_entry.child_count != 0) {
-					current = built;  // descend; appended when complete
-				} else {
-					append_child(current, built);
-				}
-				continue;
-			}
-		}
-
-		// `current` is complete.
+	while (status == 0) {
+		bool complete = false;
+		status = build_next_child(dictionary, current, &complete);
+		if (status || !complete)
+			continue;
 		if (current == top)
 			break;
-		rde_bej_property *up = current->parent;
-		append_child(up, current);
-		current = up;
+		append_child(current->parent, current);
+		current = current->parent;
 	}
-	*result = top;
-	return 0;
+	if (status == 0)
+		*result = top;
+	return status;
 }
-
-namespace {
 
 void free_dictionary(rde_bej_dictionary *dictionary)
 {
@@ -288,6 +316,16 @@ extern "C" void rde_bej_context_free(rde_bej_context *context)
 	std::free(context);
 }
 
+extern "C" int rde_bej_context_set_options(rde_bej_context *context, unsigned options)
+{
+	if (!context || (options & ~unsigned{RDE_BEJ_ACCEPT_SEQUENCE_GAPS}) != 0) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unknown context options: 0x%x", options);
+		return -EINVAL;
+	}
+	context->options = options;
+	return 0;
+}
+
 extern "C" int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_type,
 				      const char *uri, const void *data, size_t size)
 {
@@ -317,6 +355,7 @@ extern "C" int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_t
 		}
 	}
 	dictionary->schema_type = schema_type;
+	dictionary->accept_sequence_gaps = (context->options & RDE_BEJ_ACCEPT_SEQUENCE_GAPS) != 0;
 	dictionary->size = size;
 	// One byte at least, so that an empty dictionary is refused as too short
 	// rather than as out of memory.

@@ -51,9 +51,10 @@ void change_type(rde_bej_value *value, uint32_t type)
 	if (value->type == RDE_BEJ_DATA_TYPE_STRING)
 		value_buffer_release(value, value->payload.string);
 	else if (value->type == RDE_BEJ_DATA_TYPE_BYTESTRING)
-		value_buffer_release(value, value->payload.bytestring.data);
-	if (value->type == RDE_BEJ_DATA_TYPE_STRING || value->type == RDE_BEJ_DATA_TYPE_BYTESTRING)
-		std::memset(&value->payload, 0, sizeof value->payload);
+		value_buffer_release(value, value->payload.bytestring);
+	else if (value->type == RDE_BEJ_DATA_TYPE_REAL)
+		value_buffer_release(value, value->payload.real);
+	std::memset(&value->payload, 0, sizeof value->payload);
 	value->deferred_binding = 0;
 	value->type = type;
 }
@@ -375,7 +376,7 @@ extern "C" int rde_bej_add_integer(rde_bej_builder *builder, const char *name, i
 	if (status)
 		return status;
 	v->payload.integer.value = value;
-	v->payload.integer.negative = value < 0 ? 1 : 0;
+	v->negative = value < 0 ? 1 : 0;
 	return 0;
 }
 
@@ -432,7 +433,15 @@ extern "C" int rde_bej_add_real(rde_bej_builder *builder, const char *name, uint
 			    shown(name ? name : v->property->name));
 		return builder_fail(builder, -EINVAL);
 	}
-	v->payload.real = real;
+	// The buffer of a real that this one replaces is used again.
+	if (!v->payload.real)
+		v->payload.real = static_cast<rde_bej_real *>(
+			value_buffer_alloc(v, sizeof(rde_bej_real), alignof(rde_bej_real)));
+	if (!v->payload.real) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value", shown(name));
+		return builder_fail(builder, -ENOMEM);
+	}
+	*v->payload.real = real;
 	return 0;
 }
 
@@ -448,10 +457,11 @@ extern "C" int rde_bej_add_enum(rde_bej_builder *builder, const char *name, cons
 	int status = setter_value(builder, name, RDE_BEJ_DATA_TYPE_ENUM, &v);
 	if (status)
 		return status;
-	uint64_t count = 0;
-	for (const rde_bej_property *o = v->property->first_child(); o; o = o->stailq, count++) {
+	// Options are stored by sequence number, which is their position in
+	// the list unless the dictionary was accepted with gaps.
+	for (const rde_bej_property *o = v->property->first_child(); o; o = o->stailq) {
 		if (o->name && std::strcmp(o->name, option) == 0) {
-			v->payload.enum_option = count;
+			v->payload.enum_option = o->sequence_number;
 			return 0;
 		}
 	}

@@ -127,9 +127,9 @@ bool attach_arena(rde_bej_value *root)
 	return true;
 }
 
-void *value_buffer_alloc(rde_bej_value *value, size_t size)
+void *value_buffer_alloc(rde_bej_value *value, size_t size, size_t align)
 {
-	return value->arena ? arena_alloc(value->arena, size, 1) : std::malloc(size);
+	return value->arena ? arena_alloc(value->arena, size, align) : std::malloc(size);
 }
 
 void value_buffer_release(rde_bej_value *value, void *buffer)
@@ -213,7 +213,9 @@ void release_payload(rde_bej_value *value)
 	if (value->type == RDE_BEJ_DATA_TYPE_STRING)
 		std::free(value->payload.string);
 	else if (value->type == RDE_BEJ_DATA_TYPE_BYTESTRING)
-		std::free(value->payload.bytestring.data);
+		std::free(value->payload.bytestring);
+	else if (value->type == RDE_BEJ_DATA_TYPE_REAL)
+		std::free(value->payload.real);
 }
 
 }  // namespace
@@ -291,7 +293,7 @@ void format_trace_text(const rde_bej_value *value, unsigned type, char *text, si
 		std::snprintf(text, size, "null");
 		break;
 	case RDE_BEJ_DATA_TYPE_INTEGER:
-		if (value->payload.integer.negative)
+		if (value->negative)
 			std::snprintf(text, size, "%lld",
 				      static_cast<long long>(value->payload.integer.value));
 		else
@@ -305,11 +307,13 @@ void format_trace_text(const rde_bej_value *value, unsigned type, char *text, si
 	case RDE_BEJ_DATA_TYPE_STRING:
 		std::snprintf(text, size, "%s", value->payload.string ? value->payload.string : "");
 		break;
-	case RDE_BEJ_DATA_TYPE_REAL:
-		std::snprintf(text, size, "%llu.%llu",
-			      static_cast<unsigned long long>(value->payload.real.whole),
-			      static_cast<unsigned long long>(value->payload.real.fraction));
+	case RDE_BEJ_DATA_TYPE_REAL: {
+		const rde_bej_real none{};  // a real whose buffer could not be had
+		const rde_bej_real &real = value->payload.real ? *value->payload.real : none;
+		std::snprintf(text, size, "%llu.%llu", static_cast<unsigned long long>(real.whole),
+			      static_cast<unsigned long long>(real.fraction));
 		break;
+	}
 	case RDE_BEJ_DATA_TYPE_BOOLEAN:
 		std::snprintf(text, size, "%s", value->payload.boolean ? "true" : "false");
 		break;

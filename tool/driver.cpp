@@ -5,6 +5,7 @@
 #include "bej_to_json.h"
 #include "expansion.h"
 #include "files.h"
+#include "json_text.h"
 #include "json_to_bej.h"
 #include "options.h"
 #include "program.h"
@@ -222,26 +223,27 @@ int action_decode(const settings &set, run_resources &res, const char *name)
 		fprintf(stderr, "%s: BEJ decoding failed\n", program_name);
 		return 1;
 	}
-	if (convert_bej_value(res.decoded, &res.json_root) != 0)
+	// Everything that can fail in the conversion fails here, before the
+	// map and the percent file are touched.
+	member_replacements replacements;
+	if (prepare_bej_tree(res.decoded, &replacements) != 0)
 		return 1;
-
-	size_t text_length = 0;
-	const char *text = json_object_to_json_string_length(res.json_root,
-							     JSON_C_TO_STRING_PRETTY, &text_length);
-	if (!text) {
-		fprintf(stderr, "%s: failed to convert JSON to string\n", program_name);
-		return 1;
-	}
 
 	if (load_pdr_url_map(pdr_url_table, set.pdr_map, set.prefix_url, set.percent_path) != 0)
 		return 1;
 
+	// Zero-filled by the system: only the pages the text reaches are touched.
 	res.expansion = static_cast<char *>(calloc(EXPANSION_BUFFER_SIZE, 1));
 	if (!res.expansion) {
 		fprintf(stderr, "%s: failed to allocate input buffer\n", program_name);
 		return 1;
 	}
-	size_t expanded = expand_url_macros(pdr_url_table, text, text_length, res.expansion);
+	// The tree holds copies of all it needs from the input, whose pages go
+	// back before the text's are touched.
+	res.decode_input.release();
+	url_expander out(pdr_url_table, res.expansion);
+	write_json_text(res.decoded, replacements, out);
+	size_t expanded = out.finish();
 
 	if (write_output(set.output_path, res.expansion, expanded) != 0)
 		return 1;
@@ -279,7 +281,7 @@ action action_named(const char *word)
 // dictionaries.
 bool start_library(const settings &set, run_resources &res)
 {
-	if (json_c_set_serialization_double_format("%.15g", JSON_C_OPTION_GLOBAL) != 0) {
+	if (json_c_set_serialization_double_format(REAL_FORMAT, JSON_C_OPTION_GLOBAL) != 0) {
 		fprintf(stderr, "%s: failed to initialize json-c\n", program_name);
 		return false;
 	}

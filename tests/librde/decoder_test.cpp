@@ -38,8 +38,10 @@ struct registry {
 	rde_bej_context *context = rde_bej_context_new();
 	std::string name;
 
-	explicit registry(const std::string &schema, bool annotations = true)
+	explicit registry(const std::string &schema, bool annotations = true, bool gaps = false)
 	{
+		if (gaps)
+			rde_bej_context_set_options(context, RDE_BEJ_ACCEPT_SEQUENCE_GAPS);
 		std::vector<uint8_t> bytes = compile(schema);
 		EXPECT_EQ(rde_bej_add_dictionary(context, 0, nullptr, bytes.data(), bytes.size()), 0);
 		if (annotations) {
@@ -275,7 +277,8 @@ TEST_P(DecodeVector, MatchesExpectation)
 	const std::string dir = vectors_dir() + "/" + GetParam();
 	const std::string schema = file_exists(dir + "/schema.json") ? dir + "/schema.json"
 								   : vectors_dir() + "/schema.json";
-	registry r(read_file(schema), !file_exists(dir + "/no-annotation"));
+	registry r(read_file(schema), !file_exists(dir + "/no-annotation"),
+		   file_exists(dir + "/accept-gaps"));
 
 	std::istringstream expected(read_file(dir + "/expected"));
 	std::string status_line, line, expected_log;

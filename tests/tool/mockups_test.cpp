@@ -6,6 +6,7 @@
 // runs in-process through the walks; the executable runs every seventh
 // mockup of both kinds and every one whose dictionary is refused.
 #include "bej_to_json.h"
+#include "decoded_json.h"
 #include "dictionary_view.h"
 #include "json_to_bej.h"
 #include "paths.h"
@@ -466,8 +467,11 @@ TEST_F(Mockups, PreparedResourcesEncodeAndComeBack)
 			sink.start();
 			status = rde_bej_decode(c.context, c.name.c_str(), 0, bytes, length, nullptr,
 						&value);
+			member_replacements replacements;
 			if (status == 0)
-				status = convert_bej_value(value, &back);
+				status = prepare_bej_tree(value, &replacements);
+			if (status == 0)
+				back = decoded_json(value);
 			err = sink.stop();
 			if (status != 0)
 				problem = "decode failed:\n" + err;

@@ -1,7 +1,8 @@
 // The two tree walks of the converter, driven through the library: JSON to
 // builder calls (encode) and decoded trees to json-c values (decode).
-#include "bej_internal.h"
 #include "bej_to_json.h"
+#include "capture.h"
+#include "decoded_json.h"
 #include "dictc.h"
 #include "json_to_bej.h"
 #include "paths.h"
@@ -42,79 +43,6 @@ std::vector<uint8_t> compile(const char *description)
 	EXPECT_TRUE(dictc::compile(description, &bytes, &error)) << error;
 	return bytes;
 }
-
-// Dictionary bytes laid out by hand, for shapes the compiler does not make:
-// resource links and bytestrings.
-struct raw_entry {
-	uint8_t format;
-	uint16_t sequence;
-	uint16_t first_child;  // entry index
-	uint16_t child_count;
-	const char *name;      // nullptr: unnamed
-};
-
-std::vector<uint8_t> raw_dictionary(const std::vector<raw_entry> &entries)
-{
-	std::vector<uint8_t> out(12 + 10 * entries.size());
-	out[2] = static_cast<uint8_t>(entries.size());
-	for (size_t k = 0; k < entries.size(); k++) {
-		const raw_entry &e = entries[k];
-		size_t p = 12 + 10 * k;
-		unsigned child = 12 + 10 * e.first_child;
-		out[p + 0] = e.format;
-		out[p + 1] = e.sequence & 0xff;
-		out[p + 2] = e.sequence >> 8;
-		out[p + 3] = child & 0xff;
-		out[p + 4] = child >> 8;
-		out[p + 5] = e.child_count & 0xff;
-		out[p + 6] = e.child_count >> 8;
-		if (e.name) {
-			size_t offset = out.size(), length = strlen(e.name) + 1;
-			out.insert(out.end(), e.name, e.name + length);
-			out[p + 7] = static_cast<uint8_t>(length);
-			out[p + 8] = offset & 0xff;
-			out[p + 9] = offset >> 8;
-		}
-	}
-	out[8] = out.size() & 0xff;
-	out[9] = (out.size() >> 8) & 0xff;
-	return out;
-}
-
-// Collects what is written to stderr (the library's log and the walks'
-// messages) while it lives.
-class stderr_capture {
-public:
-	stderr_capture()
-	{
-		fflush(stderr);
-		saved_ = dup(2);
-		file_ = tmpfile();
-		dup2(fileno(file_), 2);
-	}
-	std::string text()
-	{
-		if (saved_ >= 0) {
-			fflush(stderr);
-			dup2(saved_, 2);
-			close(saved_);
-			saved_ = -1;
-			long size = ftell(file_);
-			text_.resize(size > 0 ? size : 0);
-			rewind(file_);
-			size_t got = fread(text_.data(), 1, text_.size(), file_);
-			text_.resize(got);
-			fclose(file_);
-		}
-		return text_;
-	}
-	~stderr_capture() { text(); }
-
-private:
-	int saved_ = -1;
-	FILE *file_ = nullptr;
-	std::string text_;
-};
 
 std::string json_text(json_object *json)
 {
@@ -198,13 +126,15 @@ protected:
 				       &value);
 		EXPECT_EQ(0, s) << "the test's BEJ must decode";
 		std::string text;
-		json_object *json = nullptr;
+		member_replacements replacements;
 		if (s == 0) {
-			s = convert_bej_value(value, &json);
-			if (s == 0)
+			s = prepare_bej_tree(value, &replacements);
+			if (s == 0) {
+				json_object *json = decoded_json(value);
 				text = json_text(json);
+				json_object_put(json);
+			}
 		}
-		json_object_put(json);
 		rde_bej_value_free(value);
 		if (status)
 			*status = s;
@@ -331,100 +261,6 @@ TEST_F(Walk, FailureLinesNameEveryEnclosingMemberInnermostFirst)
 		  "bejconv: failed to convert object 'Root' to BEJ\n",
 		  r.err);
 	EXPECT_EQ("", r.out);
-}
-
-// Decoding shapes that the builder cannot produce, from hand-made bytes.
-class DecodeWalk : public Walk {
-protected:
-	void SetUp() override
-	{
-		program_name = "bejconv";
-		rde_bej_init();
-		context_ = rde_bej_context_new();
-		add(raw_dictionary({
-			    {0x00, 0, 1, 2, "Root"},
-			    {0xe0, 0, 0, 0, "Link"},
-			    {0x80, 1, 0, 0, "Blob"},
-		    }),
-		    0);
-		add(compile(ANNOTATION), RDE_BEJ_SCHEMA_TYPE_ANNOTATION);
-	}
-
-	// One member tuple (hex) inside the root set.
-	static std::vector<uint8_t> resource(const std::string &member)
-	{
-		std::vector<uint8_t> tuple = parse_hex(member);
-		std::vector<uint8_t> out = parse_hex("00 f0 f0 f1 00 00 00  01 00  00");
-		out.push_back(0x01);
-		out.push_back(static_cast<uint8_t>(tuple.size() + 2));
-		out.push_back(0x01);
-		out.push_back(0x01);
-		out.insert(out.end(), tuple.begin(), tuple.end());
-		return out;
-	}
-};
-
-TEST_F(DecodeWalk, ResourceLinksAreUnsigned)
-{
-	EXPECT_EQ(R"({"Link":4294967295})", decode(resource("01 00 e0 01 05 04 ff ff ff ff")));
-	EXPECT_EQ(R"({"Link":0})", decode(resource("01 00 e0 01 02 01 00")));
-}
-
-TEST_F(DecodeWalk, BytestringsFailTheWholeDecode)
-{
-	int status = 0;
-	std::string err;
-	EXPECT_EQ("", decode(resource("01 02 80 01 02 aa bb"), &status, &err));
-	EXPECT_EQ(-EOPNOTSUPP, status);
-	EXPECT_EQ("bejconv: unsupported data type: 8\n", err);
-}
-
-// Registration keeps set members named, so a decoded set member without a
-// name, or an annotation of an unnamed property (an array item) among a
-// set's members, cannot come out of the decoder; the walk still refuses
-// both, since JSON has no key for them and "@odata.count" alone would
-// claim to annotate the set itself.  The trees are altered by hand here.
-TEST_F(Walk, KeylessMembersAreRefused)
-{
-	std::vector<uint8_t> bytes;
-	ASSERT_EQ(0, encode(R"({"Count":5,"Items@odata.count":1,"Items":[7]})", &bytes));
-	rde_bej_value *root = nullptr;
-	ASSERT_EQ(0, rde_bej_decode(context_, "Root", 0, bytes.data(), bytes.size(), nullptr,
-				    &root));
-	rde_bej_value *count = root->children_first;
-	rde_bej_value *annotation = count->next;
-	const rde_bej_property *item = annotation->next->children_first->property;
-	ASSERT_EQ(nullptr, item->name);
-
-	json_object *json = nullptr;
-	const rde_bej_property *saved = annotation->annotated_property;
-	annotation->annotated_property = item;
-	stderr_capture first;
-	EXPECT_EQ(-EINVAL, convert_bej_value(root, &json));
-	EXPECT_EQ("bejconv: found annotation '@odata.count' of a property without a name\n",
-		  first.text());
-	annotation->annotated_property = saved;
-
-	count->property = item;
-	stderr_capture second;
-	EXPECT_EQ(-EINVAL, convert_bej_value(root, &json));
-	EXPECT_EQ("bejconv: found a set member without a name\n", second.text());
-	EXPECT_EQ(nullptr, json);
-	rde_bej_value_free(root);
-}
-
-TEST_F(Walk, QuotesAreUnescapedInPlace)
-{
-	// Straight to the builder, bypassing the abbreviation: a backslash before
-	// a quote goes, every other backslash stays, a trailing one included.
-	builder_ = rde_bej_builder_new(context_, 0, "Root", nullptr);
-	ASSERT_EQ(0, rde_bej_add_string(builder_, "Name", R"(a\"b\c\\"\)"));
-	uint8_t *out = nullptr;
-	size_t length = 0;
-	ASSERT_EQ(0, rde_bej_encode(builder_, &out, &length));
-	std::vector<uint8_t> bytes(out, out + length);
-	free(out);
-	EXPECT_EQ(R"({"Name":"a\"b\\c\\\"\\"})", decode(bytes));
 }
 
 }  // namespace

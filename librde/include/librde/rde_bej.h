@@ -69,8 +69,17 @@ typedef struct rde_bej_locator_component {
  * Call once before any other operation; calling again starts over. */
 void rde_bej_init(void);
 
-/* Writes "librde[LEVEL]: message\n" to stderr when level >= the threshold.
- * Levels above RDE_BEJ_LOG_QUIET are clamped to it. */
+/* Receives each library message that passes the threshold: its level and
+ * its text, without the "librde[LEVEL]: " prefix and without a newline. */
+typedef void (*rde_bej_log_handler)(unsigned level, const char *message, void *user_data);
+
+/* Sends library messages to handler, with user_data, instead of stderr;
+ * NULL restores stderr.  rde_bej_init() leaves the handler as it is. */
+void rde_bej_set_log_handler(rde_bej_log_handler handler, void *user_data);
+
+/* Writes "librde[LEVEL]: message\n" to stderr (or hands the message to the
+ * log handler) when level >= the threshold.  Levels above RDE_BEJ_LOG_QUIET
+ * are clamped to it. */
 void rde_bej_log(unsigned level, const char *format, ...)
 	__attribute__((format(printf, 2, 3)));
 
@@ -87,6 +96,16 @@ rde_bej_context *rde_bej_context_new(void);
 /* Frees the context and every dictionary registered in it.  Builders, trees
  * and locators made from it must be freed first. */
 void rde_bej_context_free(rde_bej_context *context);
+
+/* Options of a context, bits for rde_bej_context_set_options().
+ * RDE_BEJ_ACCEPT_SEQUENCE_GAPS: accept dictionaries whose child lists are
+ * numbered with gaps (rising, not 0, 1, 2 ...), a list ending before the
+ * first number that does not rise, as some published dictionaries are. */
+#define RDE_BEJ_ACCEPT_SEQUENCE_GAPS 0x1u
+
+/* Sets the options (none by default) for the dictionaries registered from
+ * then on.  Returns 0, or -EINVAL for an unknown option bit. */
+int rde_bej_context_set_options(rde_bej_context *context, unsigned options);
 
 /* Registers a dictionary (copied; the caller keeps its buffer) under a schema
  * type, 2 for the annotation dictionary; uri may be NULL.  Returns a status. */
