@@ -49,6 +49,7 @@ struct rde_bej_property {
 	uint16_t sequence_number;
 	uint16_t position;          // in the parent's own child list
 	bool initialized;
+	uint16_t name_length;       // characters of `name`, so lookups skip by length
 	rde_bej_property *parent;
 	rde_bej_property *children_source;  // shares that node's child list
 	rde_bej_property *children_first;
@@ -88,42 +89,51 @@ struct rde_bej_context {
 
 using rde_bej_real = rde_bej_real_parts;
 
+// A decoded bytestring: its length, and its bytes, which follow this record
+// in the same buffer.
+struct rde_bej_bytestring {
+	uint8_t *data;
+	uint32_t length;
+};
+
 // Bump allocator behind a whole value tree: nodes and their string copies
 // come from a few large blocks and go in one release with the tree.
 struct rde_bej_arena;
 
-// One value node, for builder trees and decoded trees alike.
+// One value node, for builder trees and decoded trees alike.  A tree has a
+// node for every value of the resource, so the payload is kept to eight
+// bytes: the rare reals and bytestrings live in buffers of their own (like
+// strings), and an integer's sign flag sits in the padding after the flags.
 struct rde_bej_value {
 	const rde_bej_property *property;
 	rde_bej_value *parent;
 	union {
 		struct {
-			int64_t value;
-			uint8_t negative;
+			int64_t value;  // with `negative` below
 		} integer;
 		uint64_t enum_option;
 		char *string;
-		rde_bej_real real;
+		rde_bej_real *real;
 		uint8_t boolean;
-		struct {
-			uint8_t *data;
-			uint32_t length;
-		} bytestring;
+		rde_bej_bytestring *bytestring;
 		uint32_t resource_link;
 	} payload;
 	const rde_bej_property *annotated_property;
 	uint32_t type;
 	uint8_t deferred_binding;
+	// The node itself lives in the arena below; kept in the padding after
+	// deferred_binding, so that it costs no room of its own.
+	uint8_t pooled;
+	// The integer payload's sign: set when the encoded number was negative.
+	uint8_t negative;
 	uint32_t value_size;
 	uint32_t child_count;  // number of nodes in `children`
 	rde_bej_value *children_first;
 	rde_bej_value *children_last;
 	rde_bej_value *next;
 	// The arena of the tree: owned by the root, borrowed by every other
-	// node (`pooled`: the node itself lives in it).  Nodes without an arena
-	// are allocated and released one by one.
+	// node.  Nodes without an arena are allocated and released one by one.
 	rde_bej_arena *arena;
-	uint8_t pooled;
 };
 
 struct rde_bej_builder {
@@ -132,6 +142,14 @@ struct rde_bej_builder {
 	rde_bej_value *root;
 	rde_bej_value *current;
 	int status;
+	// The last name rde_bej_get_property_type resolved, and where: the
+	// setter that usually follows for the same name need not resolve it
+	// again.
+	struct {
+		const rde_bej_property *scope;
+		const char *name;
+		const rde_bej_property *property;
+	} resolved;
 };
 
 struct rde_bej_locator_resolved {
@@ -171,9 +189,10 @@ rde_bej_value *alloc_bej_value(rde_bej_value *parent, const rde_bej_property *pr
 // allocated from it and released with the root.  Returns false (after a log
 // line) when out of memory.
 bool attach_arena(rde_bej_value *root);
-// A buffer for a value's payload (string or bytestring copy): from the
+// A buffer for a value's payload (a string copy, a bytestring or a real),
+// aligned to align (a power of two, at most that of max_align_t): from the
 // tree's arena when it has one, else malloc.  nullptr when out of memory.
-void *value_buffer_alloc(rde_bej_value *value, size_t size);
+void *value_buffer_alloc(rde_bej_value *value, size_t size, size_t align = 1);
 // Gives back a payload buffer from value_buffer_alloc (arena memory is kept
 // until the tree goes).
 void value_buffer_release(rde_bej_value *value, void *buffer);

@@ -75,7 +75,7 @@ int decode_integer(rde_bej_value *value, const_cursor &c, size_t count)
 	bool negative = false;
 	integer_problem problem =
 		read_bej_integer(c, count, &value->payload.integer.value, &negative);
-	value->payload.integer.negative = negative;
+	value->negative = negative;
 	if (problem == integer_problem::empty) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported integer size: 0");
 		return -EINVAL;
@@ -115,8 +115,17 @@ const char *real_message(real_problem problem)
 // message first.
 int decode_real(rde_bej_value *value, const_cursor &c)
 {
+	auto *real = static_cast<rde_bej_real *>(
+		value_buffer_alloc(value, sizeof(rde_bej_real), alignof(rde_bej_real)));
+	if (!real) {
+		value_display_name name;
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate data buffer for property '%s'",
+			    describe_value(value, &name));
+		return -ENOMEM;
+	}
+	value->payload.real = real;
 	integer_problem integer;
-	real_problem problem = read_bej_real(c, &value->payload.real, &integer);
+	real_problem problem = read_bej_real(c, real, &integer);
 	if (problem == real_problem::none)
 		return 0;
 	if (integer == integer_problem::empty)
@@ -274,20 +283,24 @@ int decode_bytes(rde_bej_value *value, const_cursor &c, bool string)
 			    lazy_name(value)());
 		return -EINVAL;
 	}
-	auto *data = static_cast<uint8_t *>(value_buffer_alloc(value, length));
-	if (!data) {
+	// A bytestring's bytes follow its record in one buffer.
+	size_t head = string ? 0 : sizeof(rde_bej_bytestring);
+	auto *buffer = static_cast<uint8_t *>(
+		value_buffer_alloc(value, head + length, string ? 1 : alignof(rde_bej_bytestring)));
+	if (!buffer) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    string ? "Failed to allocate data buffer for property '%s'"
 				   : "Failed to allocate bytestring data buffer for property '%s'",
 			    lazy_name(value)());
 		return -ENOMEM;
 	}
-	c.read(data, length);
+	c.read(buffer + head, length);
 	if (string) {
-		value->payload.string = reinterpret_cast<char *>(data);
+		value->payload.string = reinterpret_cast<char *>(buffer);
 	} else {
-		value->payload.bytestring.data = data;
-		value->payload.bytestring.length = static_cast<uint32_t>(length);
+		auto *bytestring = reinterpret_cast<rde_bej_bytestring *>(buffer);
+		*bytestring = {buffer + head, static_cast<uint32_t>(length)};
+		value->payload.bytestring = bytestring;
 	}
 	return 0;
 }

@@ -94,7 +94,7 @@ void encode_bool(const rde_bej_value *value, cursor &c)
 
 void encode_bytestring(const rde_bej_value *value, cursor &c)
 {
-	const auto *bs = &value->payload.bytestring;
+	const rde_bej_bytestring *bs = value->payload.bytestring;
 	size_t *buffer_length = &c.buffer_length;
 	RDE_ASSERT(bs->length <= *buffer_length);
 	c.write(bs->data, bs->length);
@@ -113,7 +113,7 @@ size_t real_size(const rde_bej_real &real)
 
 void encode_real(const rde_bej_value *value, cursor &c)
 {
-	const rde_bej_real &real = value->payload.real;
+	const rde_bej_real &real = *value->payload.real;
 	encode_nnint(integer_size(real.whole, real.whole < 0), c);
 	encode_integer(real.whole, real.whole < 0, c);
 	encode_nnint(real.leading_zero_count, c);
@@ -192,7 +192,7 @@ int bej_value_size(rde_bej_value *value, unsigned type, uint64_t *size)
 		*size = 0;
 		return 0;
 	case RDE_BEJ_DATA_TYPE_INTEGER:
-		*size = integer_size(value->payload.integer.value, value->payload.integer.negative);
+		*size = integer_size(value->payload.integer.value, value->negative);
 		return 0;
 	case RDE_BEJ_DATA_TYPE_ENUM:
 		*size = nnint_size(value->payload.enum_option);
@@ -201,13 +201,13 @@ int bej_value_size(rde_bej_value *value, unsigned type, uint64_t *size)
 		*size = static_cast<uint64_t>(std::strlen(string_text(value))) + 1;
 		return 0;
 	case RDE_BEJ_DATA_TYPE_REAL:
-		*size = real_size(value->payload.real);
+		*size = real_size(*value->payload.real);
 		return 0;
 	case RDE_BEJ_DATA_TYPE_BOOLEAN:
 		*size = 1;
 		return 0;
 	case RDE_BEJ_DATA_TYPE_BYTESTRING:
-		*size = value->payload.bytestring.length;
+		*size = value->payload.bytestring->length;
 		return 0;
 	case RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION: {
 		// Only a value with an annotated property is written this way;
@@ -265,7 +265,7 @@ int encode_value(rde_bej_value *value, unsigned type, cursor &c)
 	case RDE_BEJ_DATA_TYPE_NULL:
 		return 0;
 	case RDE_BEJ_DATA_TYPE_INTEGER:
-		encode_integer(value->payload.integer.value, value->payload.integer.negative, c);
+		encode_integer(value->payload.integer.value, value->negative, c);
 		return 0;
 	case RDE_BEJ_DATA_TYPE_ENUM:
 		encode_nnint(value->payload.enum_option, c);
