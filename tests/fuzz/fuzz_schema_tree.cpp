@@ -27,8 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		for (uint16_t c : tree.children(index))
 			if (tree.child(index, uint64_t{tree.node(c).entry.sequence_number}) != c)
 				__builtin_trap();
-	// Some dictionaries librde takes have no description the compiler
-	// takes (two siblings of one name, an empty name): it says so.
+	// Not every description compiles (two siblings of one name, say).
 	if (dictc::decompile(data, size, &text, &error) && dictc::compile(text, &bytes, &error) &&
 	    (!dictc::decompile(bytes.data(), bytes.size(), &again, &error) || again != text))
 		__builtin_trap();

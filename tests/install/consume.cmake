@@ -1,7 +1,6 @@
-# Installs the build into a fresh staging prefix, checks that every piece is
-# there, builds the library's C test program against it with the flags of
-# pkg-config alone (the staged librde.pc the only one it sees, as for a
-# cross build) and runs it, through the emulator when cross compiling.
+# Installs the build into a fresh staging prefix, checks every piece, builds
+# the library's C test program with pkg-config's flags alone (seeing only the
+# staged librde.pc, as a cross build must) and runs it, emulated if need be.
 file(REMOVE_RECURSE ${STAGE})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${STAGE} OUTPUT_QUIET
 		COMMAND_ERROR_IS_FATAL ANY)
@@ -17,10 +16,7 @@ execute_process(COMMAND pkg-config --cflags --libs librde OUTPUT_VARIABLE flags
 		OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 separate_arguments(flags UNIX_COMMAND "${flags}")
 execute_process(COMMAND ${CC} ${PROGRAM} ${flags} -o ${STAGE}/program COMMAND_ERROR_IS_FATAL ANY)
+# qemu-arm hands its environment to the program it runs.
+set(ENV{LD_LIBRARY_PATH} ${STAGE}/${LIBDIR})
 string(REPLACE "|" ";" run "${EMULATOR}")
-if(run)
-  list(APPEND run -E LD_LIBRARY_PATH=${STAGE}/${LIBDIR})
-else()
-  set(ENV{LD_LIBRARY_PATH} ${STAGE}/${LIBDIR})
-endif()
 execute_process(COMMAND ${run} ${STAGE}/program COMMAND_ERROR_IS_FATAL ANY)
