@@ -149,7 +149,7 @@ extern "C" int rde_bej_get_integer(const rde_bej_value *value, int64_t *out)
 	if (type_mismatch(value, RDE_BEJ_DATA_TYPE_INTEGER))
 		return -EINVAL;
 	// Only a nine-byte integer carries an unsigned number of 2^63 or more.
-	if (!value->payload.integer.negative && value->payload.integer.value < 0) {
+	if (!value->negative && value->payload.integer.value < 0) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    "Tried to access unsigned integer with MSB set as signed integer");
 		return -ERANGE;
@@ -180,7 +180,7 @@ extern "C" int rde_bej_get_real(const rde_bej_value *value, double *out)
 	if (type_mismatch(value, RDE_BEJ_DATA_TYPE_REAL,
 			  is_named(value) ? value->property->name : "null"))
 		return -EINVAL;
-	const rde_bej_real &real = value->payload.real;
+	const rde_bej_real &real = *value->payload.real;
 	double result = static_cast<double>(real.whole) *
 			std::pow(10.0, static_cast<double>(real.exponent));
 	if (real.fraction != 0) {
@@ -202,7 +202,7 @@ extern "C" int rde_bej_get_enum(const rde_bej_value *value, const char **out)
 	if (type_mismatch(value, RDE_BEJ_DATA_TYPE_ENUM))
 		return -EINVAL;
 	const rde_bej_property *option = value->property->first_child();
-	for (uint64_t position = 0; option && position < value->payload.enum_option; position++)
+	while (option && option->sequence_number != value->payload.enum_option)
 		option = option->stailq;
 	// The decoder stores only options the dictionary has.
 	RDE_ASSERT(option != nullptr);

@@ -14,76 +14,23 @@
 #include <cstring>
 #include <string_view>
 
-// One dictionary entry, read out of the data copy into host order.
-struct rde_bej_dictionary_entry {
-	uint16_t index;  // position in the entry table
-	uint8_t format;
-	uint16_t sequence_number;
-	uint16_t child_pointer_offset;
-	uint16_t child_count;
-	uint8_t name_length;
-	uint16_t name_offset;
-
-	unsigned data_type() const { return format >> 4; }
-};
-
 namespace {
 
 constexpr const char *parse_failed = "Failed to parse the dictionary";
-
-uint16_t read_le16(const_cursor &c)
-{
-	uint8_t b[2];
-	c.read(b, sizeof(b));
-	return static_cast<uint16_t>(b[0] | (b[1] << 8));
-}
-
-// A cursor over the dictionary's data copy, moved to offset; the caller has
-// checked that offset is inside the data.
-const_cursor cursor_at(const rde_bej_dictionary *dictionary, size_t offset)
-{
-	const_cursor c{dictionary->data, dictionary->size};
-	c.advance(offset);
-	return c;
-}
 
 // Reads entry `index`; the caller has checked it against the entry count,
 // and registration has checked that the entry table fits in the data.
 rde_bej_dictionary_entry read_entry(const rde_bej_dictionary *dictionary, size_t index)
 {
 	RDE_ASSERT(index < dictionary->entry_count);
-	const_cursor c = cursor_at(dictionary, DICTIONARY_HEADER_SIZE + DICTIONARY_ENTRY_SIZE * index);
-	RDE_ASSERT(c.remaining() >= DICTIONARY_ENTRY_SIZE);
 	rde_bej_dictionary_entry entry;
-	entry.index = static_cast<uint16_t>(index);
-	entry.format = c.read_u8();
-	entry.sequence_number = read_le16(c);
-	entry.child_pointer_offset = read_le16(c);
-	entry.child_count = read_le16(c);
-	entry.name_length = c.read_u8();
-	entry.name_offset = read_le16(c);
+	int status = rde_bej_read_dictionary_entry(dictionary->data, dictionary->size,
+						   static_cast<unsigned>(index), &entry, nullptr);
+	RDE_ASSERT(status == 0);
 	return entry;
 }
 
-// The entry's name when it is valid: not empty, inside the data, and ending
-// in NUL at its last byte.  nullptr otherwise.
-const char *entry_name(const rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry)
-{
-	size_t end = size_t{entry.name_offset} + entry.name_length;
-	if (entry.name_length == 0 || end > dictionary->size)
-		return nullptr;
-	const_cursor c = cursor_at(dictionary, entry.name_offset);
-	if (c.peek_at(entry.name_length - 1u) != '\0')
-		return nullptr;
-	return reinterpret_cast<const char *>(c.position);
-}
-
-// A printable name for messages: unnamed properties (array items, choice
-// options) have none.
-const char *display_name(const rde_bej_property *property)
-{
-	return property && property->name ? property->name : "(unnamed)";
-}
+unsigned data_type(const rde_bej_dictionary_entry &entry) { return entry.format >> 4; }
 
 bool valid_data_type(unsigned type)
 {
@@ -115,8 +62,6 @@ rde_bej_dictionary_entry entry_of(const rde_bej_property *property)
 	return read_entry(dictionary, static_cast<size_t>(property - dictionary->properties));
 }
 
-}  // namespace
-
 rde_bej_property *get_property_from_entry(rde_bej_dictionary *dictionary,
 					  const rde_bej_dictionary_entry &entry)
 {
@@ -124,31 +69,10 @@ rde_bej_property *get_property_from_entry(rde_bej_dictionary *dictionary,
 	return &dictionary->properties[entry.index];
 }
 
-namespace {
-
-// Builds one node from its entry: the checks that concern the node itself
-// (steps before its children are looked at).  On success *property is the
-// node, initialized, with an empty child list.
-int init_node(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry,
-	      rde_bej_property *parent, rde_bej_property **result)
+// An unnamed property is an array's one item or one of a choice's options;
+// an array holds nothing else.
+int check_name(const rde_bej_property *property, const rde_bej_property *parent)
 {
-	rde_bej_property *property = get_property_from_entry(dictionary, entry);
-	if (property->initialized) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR,
-			    "Failed to find a property or it's already been initialized");
-		return -EINVAL;
-	}
-	if (!valid_data_type(entry.data_type())) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported data type: 0x%x", entry.data_type());
-		return -EINVAL;
-	}
-	property->dictionary = dictionary;
-	property->parent = parent;
-	property->sequence_number = entry.sequence_number;
-	property->format = entry.format;
-	property->initialized = true;
-	property->name = entry_name(dictionary, entry);
-
 	if (!property->name) {
 		if (!parent) {
 			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found an unnamed property without a parent");
@@ -157,138 +81,200 @@ int init_node(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &en
 		unsigned parent_type = parent->data_type();
 		if (parent_type != RDE_BEJ_DATA_TYPE_ARRAY && parent_type != RDE_BEJ_DATA_TYPE_CHOICE) {
 			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found an unnamed property for '%s' which is '%s'",
-				    display_name(parent), rde_bej_data_type_name(parent_type));
+				    shown_name(parent->name), rde_bej_data_type_name(parent_type));
 			return -EINVAL;
 		}
 		if (parent_type == RDE_BEJ_DATA_TYPE_ARRAY && parent->children_first) {
 			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found an array '%s' with multiple child properties",
-				    display_name(parent));
+				    shown_name(parent->name));
 			return -EINVAL;
 		}
 	} else if (parent && parent->data_type() == RDE_BEJ_DATA_TYPE_ARRAY) {
-		// An array holds exactly one unnamed item property; a named child
-		// could never be looked up as its item, so such a dictionary is
-		// refused here rather than failing later at every use.
+		// A named child could never be looked up as the array's item, so
+		// such a dictionary is refused here rather than failing later at
+		// every use.
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Found a named property '%s' in array '%s'",
-			    property->name, display_name(parent));
+			    property->name, shown_name(parent->name));
 		return -EINVAL;
 	}
+	return 0;
+}
+
+// Builds one node from its entry, at `position` in its parent's list: the
+// checks that concern the node itself (steps before its children are looked
+// at).  On success *result is the node, initialized, with an empty child list.
+int init_node(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry,
+	      rde_bej_property *parent, uint16_t position, rde_bej_property **result)
+{
+	rde_bej_property *property = get_property_from_entry(dictionary, entry);
+	if (property->initialized) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Failed to find a property or it's already been initialized");
+		return -EINVAL;
+	}
+	if (!valid_data_type(data_type(entry))) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported data type: 0x%x", data_type(entry));
+		return -EINVAL;
+	}
+	property->dictionary = dictionary;
+	property->parent = parent;
+	property->sequence_number = entry.sequence_number;
+	property->position = position;
+	property->format = entry.format;
+	property->initialized = true;
+	property->name = entry.name;
+	property->name_length = entry.name ? static_cast<uint16_t>(std::strlen(entry.name)) : 0;
+
+	int status = check_name(property, parent);
+	if (status)
+		return status;
 
 	property->children_source = nullptr;
 	property->children_first = nullptr;
 	property->children_last = nullptr;
 	property->stailq = nullptr;
-	if (entry.child_count != 0 && !may_have_children(entry.data_type())) {
+	if (entry.child_count != 0 && !may_have_children(data_type(entry))) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    "Data format '%s' is not expected to have child properties",
-			    rde_bej_data_type_name(entry.data_type()));
+			    rde_bej_data_type_name(data_type(entry)));
 		return -EINVAL;
 	}
 	*result = property;
 	return 0;
 }
 
-}  // namespace
+// The entry of the k-th child in the child range of `entry`.  Offsets are
+// 16-bit quantities and wrap.
+int child_entry_at(const rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry,
+		   uint32_t k, rde_bej_dictionary_entry *child)
+{
+	uint16_t offset = static_cast<uint16_t>(entry.child_pointer_offset + 10u * k);
+	if (offset < DICTIONARY_HEADER_SIZE ||
+	    (offset - DICTIONARY_HEADER_SIZE) % DICTIONARY_ENTRY_SIZE != 0 ||
+	    offset - DICTIONARY_HEADER_SIZE > DICTIONARY_ENTRY_SIZE * (dictionary->entry_count - 1u)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected entry offset: %u", static_cast<unsigned>(offset));
+		return -EINVAL;
+	}
+	*child = read_entry(dictionary, (offset - DICTIONARY_HEADER_SIZE) / DICTIONARY_ENTRY_SIZE);
+	return 0;
+}
+
+// Children are numbered 0, 1, 2 ... in entry order.  A dictionary
+// registered with gaps accepted only needs rising numbers, and its list
+// ends (*ends_list) before the first number that does not rise: there the
+// child count has run past the list into the next one.
+int check_child_sequence(const rde_bej_dictionary *dictionary, const rde_bej_property *parent,
+			 const rde_bej_dictionary_entry &child, uint32_t k, bool *ends_list)
+{
+	*ends_list = false;
+	if (dictionary->accept_sequence_gaps) {
+		*ends_list = k > 0 && child.sequence_number <= parent->children_last->sequence_number;
+		return 0;
+	}
+	if (child.sequence_number == k)
+		return 0;
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected child sequence number (expected %d, found %d)",
+		    static_cast<int>(k), static_cast<int>(child.sequence_number));
+	return -EINVAL;
+}
+
+int check_enum_option(const rde_bej_property *parent, const rde_bej_dictionary_entry &child)
+{
+	if (parent->data_type() != RDE_BEJ_DATA_TYPE_ENUM ||
+	    data_type(child) == RDE_BEJ_DATA_TYPE_STRING)
+		return 0;
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "Found enumeration property with %s data type (expected %s)",
+		    rde_bej_data_type_name(data_type(child)),
+		    rde_bej_data_type_name(RDE_BEJ_DATA_TYPE_STRING));
+	return -EINVAL;
+}
+
+// A child range that another node already built (a recursive or reused
+// type): `node` shares the list of that child's parent.
+int share_children(rde_bej_property *node, const rde_bej_property *child)
+{
+	rde_bej_log(RDE_BEJ_LOG_DEBUG, "Found circular property's dependency");
+	rde_bej_property *source = child->parent;
+	if (!source) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Circular dependent property points at root");
+		return -EINVAL;
+	}
+	// The shared list was checked for its builder's data type; it only
+	// fits a node of that same type (enumeration options, one unnamed
+	// array item, named set members).
+	if (source->data_type() != node->data_type()) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Property '%s' which is '%s' shares the child properties of '%s' which is '%s'",
+			    shown_name(node->name), rde_bej_data_type_name(node->data_type()),
+			    shown_name(source->name), rde_bej_data_type_name(source->data_type()));
+		return -EINVAL;
+	}
+	node->children_source = source;
+	return 0;
+}
+
+// Takes the next entry of the child range of *current: a leaf child is
+// built and appended, a child with children of its own is built and becomes
+// *current (appended once complete).  *complete when the list is done:
+// the range is used up, ends early or is shared.
+int build_next_child(rde_bej_dictionary *dictionary, rde_bej_property *&current, bool *complete)
+{
+	rde_bej_dictionary_entry entry = entry_of(current);
+	uint32_t k = current->children_last ? current->children_last->position + 1u : 0;
+	*complete = true;
+	if (k >= entry.child_count)
+		return 0;
+	rde_bej_dictionary_entry child_entry;
+	bool ends_list = false;
+	int status = child_entry_at(dictionary, entry, k, &child_entry);
+	if (status == 0)
+		status = check_child_sequence(dictionary, current, child_entry, k, &ends_list);
+	if (status || ends_list)
+		return status;
+	status = check_enum_option(current, child_entry);
+	if (status)
+		return status;
+	rde_bej_property *child = get_property_from_entry(dictionary, child_entry);
+	if (child->initialized)
+		return share_children(current, child);
+
+	*complete = false;
+	rde_bej_property *built = nullptr;
+	status = init_node(dictionary, child_entry, current, static_cast<uint16_t>(k), &built);
+	if (status)
+		return status;
+	if (child_entry.child_count != 0)
+		current = built;
+	else
+		append_child(current, built);
+	return 0;
+}
 
 // Builds the node of `entry` and every node below it.  The walk is
 // depth-first in entry order, like a recursion over child ranges, but keeps
 // its place in the nodes themselves (the parent link, and the last child
-// built, whose sequence number gives the next child's position) instead of
-// on the stack.  A child is appended to its parent once its own subtree is
-// complete.
+// built, whose position gives the next child's) instead of on the stack.  A
+// child is appended to its parent once its own subtree is complete.
 int init_property(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry,
 		  rde_bej_property *parent, rde_bej_property **result)
 {
 	rde_bej_property *top = nullptr;
-	int status = init_node(dictionary, entry, parent, &top);
-	if (status)
-		return status;
-
+	int status = init_node(dictionary, entry, parent, 0, &top);
 	rde_bej_property *current = top;
-	for (;;) {
-		rde_bej_dictionary_entry current_entry = entry_of(current);
-		uint32_t k = current->children_last ? current->children_last->sequence_number + 1u : 0;
-		bool done = k >= current_entry.child_count;
-
-		if (!done) {
-			// Offsets are 16-bit quantities and wrap.
-			uint16_t offset = static_cast<uint16_t>(current_entry.child_pointer_offset + 10u * k);
-			if (offset < DICTIONARY_HEADER_SIZE ||
-			    (offset - DICTIONARY_HEADER_SIZE) % DICTIONARY_ENTRY_SIZE != 0 ||
-			    offset - DICTIONARY_HEADER_SIZE >
-				    DICTIONARY_ENTRY_SIZE * (dictionary->entry_count - 1u)) {
-				rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected entry offset: %u",
-					    static_cast<unsigned>(offset));
-				return -EINVAL;
-			}
-			rde_bej_dictionary_entry child_entry = read_entry(
-				dictionary, (offset - DICTIONARY_HEADER_SIZE) / DICTIONARY_ENTRY_SIZE);
-			if (child_entry.sequence_number != k) {
-				rde_bej_log(RDE_BEJ_LOG_ERROR,
-					    "Unexpected child sequence number (expected %d, found %d)",
-					    static_cast<int>(k),
-					    static_cast<int>(child_entry.sequence_number));
-				return -EINVAL;
-			}
-			if (current->data_type() == RDE_BEJ_DATA_TYPE_ENUM &&
-			    child_entry.data_type() != RDE_BEJ_DATA_TYPE_STRING) {
-				rde_bej_log(RDE_BEJ_LOG_ERROR,
-					    "Found enumeration property with %s data type (expected %s)",
-					    rde_bej_data_type_name(child_entry.data_type()),
-					    rde_bej_data_type_name(RDE_BEJ_DATA_TYPE_STRING));
-				return -EINVAL;
-			}
-			rde_bej_property *child = get_property_from_entry(dictionary, child_entry);
-			if (child->initialized) {
-				// A range some node already built (a recursive or reused
-				// type): share that node's child list, and stop here.
-				rde_bej_log(RDE_BEJ_LOG_DEBUG, "Found circular property's dependency");
-				rde_bej_property *source = child->parent;
-				if (!source) {
-					rde_bej_log(RDE_BEJ_LOG_ERROR,
-						    "Circular dependent property points at root");
-					return -EINVAL;
-				}
-				// The shared list was checked for its builder's data type;
-				// it only fits a node of that same type (enumeration
-				// options, one unnamed array item, named set members).
-				if (source->data_type() != current->data_type()) {
-					rde_bej_log(RDE_BEJ_LOG_ERROR,
-						    "Property '%s' which is '%s' shares the child properties of '%s' which is '%s'",
-						    display_name(current),
-						    rde_bej_data_type_name(current->data_type()),
-						    display_name(source),
-						    rde_bej_data_type_name(source->data_type()));
-					return -EINVAL;
-				}
-				current->children_source = source;
-				done = true;
-			} else {
-				rde_bej_property *built = nullptr;
-				status = init_node(dictionary, child_entry, current, &built);
-				if (status)
-					return status;
-				if (child_entry.child_count != 0) {
-					current = built;  // descend; appended when complete
-				} else {
-					append_child(current, built);
-				}
-				continue;
-			}
-		}
-
-		// `current` is complete.
+	while (status == 0) {
+		bool complete = false;
+		status = build_next_child(dictionary, current, &complete);
+		if (status || !complete)
+			continue;
 		if (current == top)
 			break;
-		rde_bej_property *up = current->parent;
-		append_child(up, current);
-		current = up;
+		append_child(current->parent, current);
+		current = current->parent;
 	}
-	*result = top;
-	return 0;
+	if (status == 0)
+		*result = top;
+	return status;
 }
-
-namespace {
 
 void free_dictionary(rde_bej_dictionary *dictionary)
 {
@@ -307,6 +293,127 @@ int refuse(rde_bej_dictionary *dictionary, int status, const char *reason)
 	rde_bej_log(RDE_BEJ_LOG_ERROR, "%s", parse_failed);
 	free_dictionary(dictionary);
 	return status;
+}
+
+// A new record with its own copies of the URI and of the bytes.
+int new_record(const rde_bej_context *context, int32_t schema_type, const char *uri,
+	       const void *data, size_t size, rde_bej_dictionary **result)
+{
+	auto *dictionary = static_cast<rde_bej_dictionary *>(std::calloc(1, sizeof(rde_bej_dictionary)));
+	if (!dictionary) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's buffer");
+		return -ENOMEM;
+	}
+	if (uri) {
+		size_t length = std::strlen(uri) + 1;
+		dictionary->uri = static_cast<char *>(std::malloc(length));
+		if (!dictionary->uri) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's URI buffer");
+			free_dictionary(dictionary);
+			return -ENOMEM;
+		}
+		std::memcpy(dictionary->uri, uri, length);
+	}
+	dictionary->schema_type = schema_type;
+	dictionary->accept_sequence_gaps = (context->options & RDE_BEJ_ACCEPT_SEQUENCE_GAPS) != 0;
+	dictionary->size = size;
+	// One byte at least, so that an empty dictionary is refused as too short
+	// rather than as out of memory.
+	dictionary->data = static_cast<uint8_t *>(std::calloc(size ? size : 1, 1));
+	if (!dictionary->data) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's data buffer");
+		free_dictionary(dictionary);
+		return -ENOMEM;
+	}
+	if (size)
+		std::memcpy(dictionary->data, data, size);
+	*result = dictionary;
+	return 0;
+}
+
+// The header and the entry table must lie inside the bytes, with a root
+// entry at least.  Returns why not, or nullptr.
+const char *check_table(rde_bej_dictionary *dictionary)
+{
+	rde_bej_dictionary_header header;
+	if (rde_bej_read_dictionary_header(dictionary->data, dictionary->size, &header, nullptr))
+		return "Invalid length of the dictionary";
+	if (dictionary->size < DICTIONARY_HEADER_SIZE + DICTIONARY_ENTRY_SIZE * size_t{header.entry_count})
+		return "Invalid length of the dictionary";
+	dictionary->entry_count = header.entry_count;
+	dictionary->header = dictionary->data;
+	const_cursor entries{dictionary->data, dictionary->size};
+	entries.advance(DICTIONARY_HEADER_SIZE);
+	dictionary->entries = entries.position;
+	// Without entries there is no root entry to read (and a size check
+	// against the entry count does not catch a short buffer).
+	return header.entry_count == 0 ? "The dictionary has no entries" : nullptr;
+}
+
+// Every entry must belong to the tree.  The first one no child range
+// reaches has no node, hence no node name: it is shown by its name from the
+// name table, or by its position when it has no valid name.
+bool all_entries_reached(const rde_bej_dictionary *dictionary)
+{
+	for (size_t i = 0; i < dictionary->entry_count; i++) {
+		if (dictionary->properties[i].initialized)
+			continue;
+		const char *name = read_entry(dictionary, i).name;
+		char placeholder[32];
+		if (!name) {
+			std::snprintf(placeholder, sizeof placeholder, "<unnamed entry %u>",
+				      static_cast<unsigned>(i));
+			name = placeholder;
+		}
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Property '%s' wasn't initialized", name);
+		return false;
+	}
+	return true;
+}
+
+// Reads a new record's bytes into its property tree.  A failure logs why,
+// frees the record and returns the status.
+int parse_dictionary(rde_bej_dictionary *dictionary)
+{
+	const char *reason = check_table(dictionary);
+	if (reason)
+		return refuse(dictionary, -EINVAL, reason);
+	rde_bej_dictionary_entry root_entry = read_entry(dictionary, 0);
+	dictionary->name = root_entry.name;
+	if (!dictionary->name)
+		return refuse(dictionary, -EINVAL, "Couldn't find the name of the root object");
+	dictionary->properties = static_cast<rde_bej_property *>(
+		std::calloc(dictionary->entry_count, sizeof(rde_bej_property)));
+	if (!dictionary->properties)
+		return refuse(dictionary, -ENOMEM, "Failed to allocate property buffer");
+	int status = init_property(dictionary, root_entry, nullptr, &dictionary->root);
+	if (status)
+		return refuse(dictionary, status, nullptr);
+	if (!all_entries_reached(dictionary))
+		return refuse(dictionary, -EINVAL, nullptr);
+	return 0;
+}
+
+bool is_registered(const rde_bej_context *context, const rde_bej_dictionary *dictionary)
+{
+	for (const rde_bej_dictionary *d = context->dictionaries; d; d = d->next) {
+		if (d->schema_type == dictionary->schema_type &&
+		    std::strcmp(d->name, dictionary->name) == 0)
+			return true;
+	}
+	return false;
+}
+
+// The newest dictionary goes first.
+void insert(rde_bej_context *context, rde_bej_dictionary *dictionary)
+{
+	rde_bej_log(RDE_BEJ_LOG_DEBUG, "Adding dictionary '%s'", dictionary->name);
+	dictionary->next = context->dictionaries;
+	if (context->dictionaries)
+		context->dictionaries->prev = dictionary;
+	context->dictionaries = dictionary;
+	if (dictionary->schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION)
+		context->annotation_dictionary = dictionary;
 }
 
 }  // namespace
@@ -333,6 +440,18 @@ extern "C" void rde_bej_context_free(rde_bej_context *context)
 	std::free(context);
 }
 
+extern "C" int rde_bej_context_set_options(rde_bej_context *context, unsigned options)
+{
+	if (!context || (options & ~unsigned{RDE_BEJ_ACCEPT_SEQUENCE_GAPS}) != 0) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unknown context options: 0x%x", options);
+		return -EINVAL;
+	}
+	context->options = options;
+	return 0;
+}
+
+// The duplicate test comes after the whole parse, so a malformed duplicate
+// is refused for what is wrong with it.
 extern "C" int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_type,
 				      const char *uri, const void *data, size_t size)
 {
@@ -344,98 +463,18 @@ extern "C" int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_t
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Annotation dictionary has already been added");
 		return -EINVAL;
 	}
-
-	auto *dictionary = static_cast<rde_bej_dictionary *>(std::calloc(1, sizeof(rde_bej_dictionary)));
-	if (!dictionary) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's buffer");
-		return -ENOMEM;
-	}
-	if (uri) {
-		size_t length = std::strlen(uri) + 1;
-		dictionary->uri = static_cast<char *>(std::malloc(length));
-		if (dictionary->uri)
-			std::memcpy(dictionary->uri, uri, length);
-		if (!dictionary->uri) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's URI buffer");
-			free_dictionary(dictionary);
-			return -ENOMEM;
-		}
-	}
-	dictionary->schema_type = schema_type;
-	dictionary->size = size;
-	// One byte at least, so that an empty dictionary is refused as too short
-	// rather than as out of memory.
-	dictionary->data = static_cast<uint8_t *>(std::calloc(size ? size : 1, 1));
-	if (!dictionary->data) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's data buffer");
-		free_dictionary(dictionary);
-		return -ENOMEM;
-	}
-	if (size)
-		std::memcpy(dictionary->data, data, size);
-
-	if (size < DICTIONARY_HEADER_SIZE)
-		return refuse(dictionary, -EINVAL, "Invalid length of the dictionary");
-	const_cursor header = cursor_at(dictionary, 2);
-	uint16_t entry_count = read_le16(header);
-	if (size < DICTIONARY_HEADER_SIZE + DICTIONARY_ENTRY_SIZE * size_t{entry_count})
-		return refuse(dictionary, -EINVAL, "Invalid length of the dictionary");
-	dictionary->entry_count = entry_count;
-	dictionary->header = cursor_at(dictionary, 0).position;
-	dictionary->entries = cursor_at(dictionary, DICTIONARY_HEADER_SIZE).position;
-	// Without entries there is no root entry to read (and a size check
-	// against the entry count does not catch a short buffer): refuse it here.
-	if (entry_count == 0)
-		return refuse(dictionary, -EINVAL, "The dictionary has no entries");
-
-	rde_bej_dictionary_entry root_entry = read_entry(dictionary, 0);
-	dictionary->name = entry_name(dictionary, root_entry);
-	if (!dictionary->name)
-		return refuse(dictionary, -EINVAL, "Couldn't find the name of the root object");
-
-	dictionary->properties = static_cast<rde_bej_property *>(
-		std::calloc(entry_count, sizeof(rde_bej_property)));
-	if (!dictionary->properties)
-		return refuse(dictionary, -ENOMEM, "Failed to allocate property buffer");
-
-	int status = init_property(dictionary, root_entry, nullptr, &dictionary->root);
+	rde_bej_dictionary *dictionary = nullptr;
+	int status = new_record(context, schema_type, uri, data, size, &dictionary);
+	if (status == 0)
+		status = parse_dictionary(dictionary);
 	if (status)
-		return refuse(dictionary, status, nullptr);
-
-	for (size_t i = 0; i < entry_count; i++) {
-		if (dictionary->properties[i].initialized)
-			continue;
-		// The entry has no node, hence no node name: show its name from
-		// the name table, or its position when it has no valid name.
-		rde_bej_dictionary_entry entry = read_entry(dictionary, i);
-		const char *name = entry_name(dictionary, entry);
-		if (name) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Property '%s' wasn't initialized", name);
-		} else {
-			char placeholder[32];
-			std::snprintf(placeholder, sizeof(placeholder), "<unnamed entry %u>",
-				      static_cast<unsigned>(i));
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Property '%s' wasn't initialized", placeholder);
-		}
-		return refuse(dictionary, -EINVAL, nullptr);
+		return status;
+	if (is_registered(context, dictionary)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Dictionary named '%s' already exists", dictionary->name);
+		free_dictionary(dictionary);
+		return -EEXIST;
 	}
-
-	for (rde_bej_dictionary *d = context->dictionaries; d; d = d->next) {
-		if (d->schema_type == schema_type && std::strcmp(d->name, dictionary->name) == 0) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Dictionary named '%s' already exists",
-				    dictionary->name);
-			free_dictionary(dictionary);
-			return -EEXIST;
-		}
-	}
-
-	rde_bej_log(RDE_BEJ_LOG_DEBUG, "Adding dictionary '%s'", dictionary->name);
-	dictionary->next = context->dictionaries;
-	if (context->dictionaries)
-		context->dictionaries->prev = dictionary;
-	context->dictionaries = dictionary;
-	if (schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION)
-		context->annotation_dictionary = dictionary;
+	insert(context, dictionary);
 	return 0;
 }
 
@@ -459,6 +498,19 @@ extern "C" int32_t rde_bej_dictionary_get_schema_type(const rde_bej_dictionary *
 	return dictionary ? dictionary->schema_type : -1;
 }
 
+const char *shown_name(const char *name) { return name ? name : "(unnamed)"; }
+
+bool split_annotation_name(std::string_view name, std::string_view *property,
+			   std::string_view *annotation)
+{
+	size_t at = name.find('@');
+	if (at == std::string_view::npos)
+		return false;
+	*property = name.substr(0, at);
+	*annotation = name.substr(at);
+	return true;
+}
+
 int find_dictionary(const rde_bej_context *context, const char *name, int32_t schema_type,
 		    rde_bej_dictionary **result)
 {
@@ -475,10 +527,12 @@ int find_dictionary(const rde_bej_context *context, const char *name, int32_t sc
 namespace {
 
 // The first node of the list starting at `first` named exactly `name`.
+// Candidates are told apart by their length before any byte is compared.
 const rde_bej_property *find_child(const rde_bej_property *first, std::string_view name)
 {
 	for (const rde_bej_property *p = first; p; p = p->stailq) {
-		if (p->name && name == p->name)
+		if (p->name && p->name_length == name.size() &&
+		    std::memcmp(p->name, name.data(), name.size()) == 0)
 			return p;
 	}
 	return nullptr;
@@ -504,7 +558,7 @@ const rde_bej_property *find_property_by_name(const rde_bej_context *context, co
 		const rde_bej_property *item = set->first_child();
 		if (!item) {
 			rde_bej_log(RDE_BEJ_LOG_ERROR, "Array property '%s' doesn't have any children",
-				    display_name(set));
+				    shown_name(set->name));
 			return nullptr;
 		}
 		return item;
@@ -514,17 +568,15 @@ const rde_bej_property *find_property_by_name(const rde_bej_context *context, co
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Only array items are allowed to be unnamed");
 		return nullptr;
 	}
-	std::string_view whole(name);
-	size_t at = whole.find('@');
-	if (at == std::string_view::npos)
-		return find_child(set->first_child(), whole);
+	std::string_view property_part, annotation_part;
+	if (!split_annotation_name(name, &property_part, &annotation_part))
+		return find_child(set->first_child(), name);
 
 	if (!context || !context->annotation_dictionary) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    "Tried to access an annotation property, while no annotation dictionary has been registered");
 		return nullptr;
 	}
-	std::string_view property_part = whole.substr(0, at);
 	if (!property_part.empty() && annotated_property) {
 		const rde_bej_property *annotated = find_child(set->first_child(), property_part);
 		if (!annotated) {
@@ -535,5 +587,5 @@ const rde_bej_property *find_property_by_name(const rde_bej_context *context, co
 		}
 		*annotated_property = annotated;
 	}
-	return find_child(context->annotation_dictionary->root->first_child(), whole.substr(at));
+	return find_child(context->annotation_dictionary->root->first_child(), annotation_part);
 }

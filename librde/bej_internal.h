@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // A fatal check that stays in release builds: an internal invariant that no
 // input can break.  It names the condition, the function and the source.
@@ -21,7 +22,12 @@ inline bool rde_bej_tracing() { return rde_bej_log_threshold() <= RDE_BEJ_LOG_TR
 
 inline constexpr size_t DICTIONARY_HEADER_SIZE = 12;
 inline constexpr size_t DICTIONARY_ENTRY_SIZE = 10;
-inline constexpr uint8_t FORMAT_NULLABLE = 0x04;
+
+// A BEJ encoding starts with a version word, two flag bytes and the schema
+// class; the encoder writes version 1.0, the readers also take 1.1.
+inline constexpr size_t ENCODING_HEADER_SIZE = 7;
+inline constexpr uint32_t ENCODING_VERSION_1_0 = 0xF1F0F000;
+inline constexpr uint32_t ENCODING_VERSION_1_1 = 0xF1F1F000;
 
 // A builder opens at most this many nested sets and arrays below its root;
 // real resources stay far below it, and it keeps the recursive encoder's
@@ -41,7 +47,9 @@ struct rde_bej_property {
 	const char *name;           // inside the dictionary's data copy, or nullptr
 	uint8_t format;             // data type in the high nibble, flags below
 	uint16_t sequence_number;
+	uint16_t position;          // in the parent's own child list
 	bool initialized;
+	uint16_t name_length;       // characters of `name`, so lookups skip by length
 	rde_bej_property *parent;
 	rde_bej_property *children_source;  // shares that node's child list
 	rde_bej_property *children_first;
@@ -49,7 +57,7 @@ struct rde_bej_property {
 	rde_bej_property *stailq;           // next sibling
 
 	unsigned data_type() const { return format >> 4; }
-	bool nullable() const { return (format & FORMAT_NULLABLE) != 0; }
+	bool nullable() const { return (format & RDE_BEJ_FORMAT_NULLABLE) != 0; }
 	// First node of the effective child list.
 	const rde_bej_property *first_child() const
 	{
@@ -57,13 +65,11 @@ struct rde_bej_property {
 	}
 };
 
-// One dictionary entry's fields, read with bounds checks (bej.cpp).
-struct rde_bej_dictionary_entry;
-
 struct rde_bej_dictionary {
 	const char *name;      // the root entry's name, inside `data`
 	char *uri;             // owned copy, or nullptr
 	int32_t schema_type;
+	bool accept_sequence_gaps;  // registered under RDE_BEJ_ACCEPT_SEQUENCE_GAPS
 	uint8_t *data;         // owned copy of the dictionary bytes
 	size_t size;
 	const uint8_t *header; // == data
@@ -78,51 +84,56 @@ struct rde_bej_dictionary {
 struct rde_bej_context {
 	rde_bej_dictionary *dictionaries;          // newest first
 	rde_bej_dictionary *annotation_dictionary;  // also in the list
+	unsigned options;                           // RDE_BEJ_ACCEPT_SEQUENCE_GAPS
 };
 
-struct rde_bej_real {
-	int64_t whole;
-	int64_t exponent;
-	uint64_t fraction;
-	uint64_t leading_zero_count;
+using rde_bej_real = rde_bej_real_parts;
+
+// A decoded bytestring: its length, and its bytes, which follow this record
+// in the same buffer.
+struct rde_bej_bytestring {
+	uint8_t *data;
+	uint32_t length;
 };
 
 // Bump allocator behind a whole value tree: nodes and their string copies
 // come from a few large blocks and go in one release with the tree.
 struct rde_bej_arena;
 
-// One value node, for builder trees and decoded trees alike.
+// One value node, for builder trees and decoded trees alike.  A tree has a
+// node for every value of the resource, so the payload is kept to eight
+// bytes: the rare reals and bytestrings live in buffers of their own (like
+// strings), and an integer's sign flag sits in the padding after the flags.
 struct rde_bej_value {
 	const rde_bej_property *property;
 	rde_bej_value *parent;
 	union {
 		struct {
-			int64_t value;
-			uint8_t negative;
+			int64_t value;  // with `negative` below
 		} integer;
 		uint64_t enum_option;
 		char *string;
-		rde_bej_real real;
+		rde_bej_real *real;
 		uint8_t boolean;
-		struct {
-			uint8_t *data;
-			uint32_t length;
-		} bytestring;
+		rde_bej_bytestring *bytestring;
 		uint32_t resource_link;
 	} payload;
 	const rde_bej_property *annotated_property;
 	uint32_t type;
 	uint8_t deferred_binding;
+	// The node itself lives in the arena below; kept in the padding after
+	// deferred_binding, so that it costs no room of its own.
+	uint8_t pooled;
+	// The integer payload's sign: set when the encoded number was negative.
+	uint8_t negative;
 	uint32_t value_size;
 	uint32_t child_count;  // number of nodes in `children`
 	rde_bej_value *children_first;
 	rde_bej_value *children_last;
 	rde_bej_value *next;
 	// The arena of the tree: owned by the root, borrowed by every other
-	// node (`pooled`: the node itself lives in it).  Nodes without an arena
-	// are allocated and released one by one.
+	// node.  Nodes without an arena are allocated and released one by one.
 	rde_bej_arena *arena;
-	uint8_t pooled;
 };
 
 struct rde_bej_builder {
@@ -131,6 +142,14 @@ struct rde_bej_builder {
 	rde_bej_value *root;
 	rde_bej_value *current;
 	int status;
+	// The last name rde_bej_get_property_type resolved, and where: the
+	// setter that usually follows for the same name need not resolve it
+	// again.
+	struct {
+		const rde_bej_property *scope;
+		const char *name;
+		const rde_bej_property *property;
+	} resolved;
 };
 
 struct rde_bej_locator_resolved {
@@ -146,6 +165,13 @@ struct rde_bej_locator {
 };
 
 // ---- dictionaries and property tree (bej.cpp) ----
+// A property name for messages: "(unnamed)" for an array item or a choice
+// option, which have none.
+const char *shown_name(const char *name);
+// Splits "property@annotation" at its first "@" into the property part
+// (maybe empty) and the annotation part, "@" included; false without "@".
+bool split_annotation_name(std::string_view name, std::string_view *property,
+			   std::string_view *annotation);
 int find_dictionary(const rde_bej_context *context, const char *name, int32_t schema_type,
 		    rde_bej_dictionary **result);
 // Schema node of the child property `name` in the scope value (a set or an
@@ -163,9 +189,10 @@ rde_bej_value *alloc_bej_value(rde_bej_value *parent, const rde_bej_property *pr
 // allocated from it and released with the root.  Returns false (after a log
 // line) when out of memory.
 bool attach_arena(rde_bej_value *root);
-// A buffer for a value's payload (string or bytestring copy): from the
+// A buffer for a value's payload (a string copy, a bytestring or a real),
+// aligned to align (a power of two, at most that of max_align_t): from the
 // tree's arena when it has one, else malloc.  nullptr when out of memory.
-void *value_buffer_alloc(rde_bej_value *value, size_t size);
+void *value_buffer_alloc(rde_bej_value *value, size_t size, size_t align = 1);
 // Gives back a payload buffer from value_buffer_alloc (arena memory is kept
 // until the tree goes).
 void value_buffer_release(rde_bej_value *value, void *buffer);

@@ -13,8 +13,6 @@
 
 namespace {
 
-const char *shown(const char *name) { return name ? name : "(unnamed)"; }
-
 bool is_container(const rde_bej_property *property)
 {
 	unsigned type = property->data_type();
@@ -29,7 +27,7 @@ bool scope_takes_names(const rde_bej_value *scope, const char *name)
 	if (is_container(scope->property))
 		return true;
 	rde_bej_log(RDE_BEJ_LOG_ERROR, "Property '%s' is a single %s value and has no member '%s'",
-		    shown(scope->property->name),
+		    shown_name(scope->property->name),
 		    rde_bej_data_type_name(scope->property->data_type()), name);
 	return false;
 }
@@ -51,39 +49,69 @@ void change_type(rde_bej_value *value, uint32_t type)
 	if (value->type == RDE_BEJ_DATA_TYPE_STRING)
 		value_buffer_release(value, value->payload.string);
 	else if (value->type == RDE_BEJ_DATA_TYPE_BYTESTRING)
-		value_buffer_release(value, value->payload.bytestring.data);
-	if (value->type == RDE_BEJ_DATA_TYPE_STRING || value->type == RDE_BEJ_DATA_TYPE_BYTESTRING)
-		std::memset(&value->payload, 0, sizeof value->payload);
+		value_buffer_release(value, value->payload.bytestring);
+	else if (value->type == RDE_BEJ_DATA_TYPE_REAL)
+		value_buffer_release(value, value->payload.real);
+	std::memset(&value->payload, 0, sizeof value->payload);
 	value->deferred_binding = 0;
 	value->type = type;
+}
+
+// The member of scope that a name resolving to property (annotating
+// `annotated`, when that is given) already made, or nullptr.  Members are
+// matched by their resolved properties rather than by name, with what a
+// search by name finds: a bare annotation name ("@odata.id") finds the first
+// member holding that annotation, whatever it annotates.
+rde_bej_value *find_member(rde_bej_value *scope, const rde_bej_property *property,
+			   const rde_bej_property *annotated)
+{
+	for (rde_bej_value *v = scope->children_first; v; v = v->next)
+		if (v->property == property && (!annotated || v->annotated_property == annotated))
+			return v;
+	return nullptr;
+}
+
+// The property a name selects in scope, with the property it annotates.  A
+// name rde_bej_get_property_type has just resolved there is taken from it
+// when it is still the same text (it names no annotated property then: its
+// property carries the whole name).
+const rde_bej_property *resolve(rde_bej_builder *builder, const rde_bej_value *scope,
+				const char *name, const rde_bej_property **annotated)
+{
+	const auto &last = builder->resolved;
+	if (name && name == last.name && scope->property == last.scope) {
+		const rde_bej_property *p = last.property;
+		if (std::strncmp(p->name, name, p->name_length) == 0 && name[p->name_length] == '\0') {
+			*annotated = nullptr;
+			return p;
+		}
+	}
+	if (name && !scope_takes_names(scope, name))
+		return nullptr;
+	return find_property_by_name(builder->context, name, scope, annotated);
 }
 
 int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type,
 		  rde_bej_value **result)
 {
 	rde_bej_value *scope = builder->current;
-	rde_bej_value *candidate = nullptr;
 	bool array = scope->property->data_type() == RDE_BEJ_DATA_TYPE_ARRAY;
+	rde_bej_value *candidate = !array && !name ? scope : nullptr;
 
-	if (!array) {
-		if (!name)
-			candidate = scope;
-		else if (rde_bej_find(scope, name, &candidate) != 0)
-			candidate = nullptr;
-	}
 	if (!candidate) {
 		const rde_bej_property *annotated = nullptr;
-		const rde_bej_property *property = nullptr;
-		if (!name || scope_takes_names(scope, name))
-			property = find_property_by_name(builder->context, name, scope, &annotated);
+		const rde_bej_property *property = resolve(builder, scope, name, &annotated);
 		if (!property) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Could not find property '%s'", shown(name));
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Could not find property '%s'", shown_name(name));
 			return -EINVAL;
 		}
-		candidate = alloc_bej_value(scope, property, annotated);
+		if (!array)
+			candidate = find_member(scope, property, annotated);
+		if (!candidate)
+			candidate = alloc_bej_value(scope, property, annotated);
 		if (!candidate) {
 			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to create BEJ value object for property '%s'",
-				    shown(name));
+				    shown_name(name));
 			return -ENOMEM;
 		}
 	}
@@ -92,13 +120,13 @@ int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type,
 	if (type == RDE_BEJ_DATA_TYPE_NULL) {
 		if (!property->nullable()) {
 			rde_bej_log(RDE_BEJ_LOG_ERROR, "Property '%s' is not nullable",
-				    shown(property->name));
+				    shown_name(property->name));
 			return -EINVAL;
 		}
 	} else if (property->data_type() != type) {
 		// Without a name the value is the scope itself: show its name.
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid format for property '%s' (expected %s, received %s)",
-			    shown(name ? name : property->name),
+			    shown_name(name ? name : property->name),
 			    rde_bej_data_type_name(property->data_type()), rde_bej_data_type_name(type));
 		return -EINVAL;
 	}
@@ -132,7 +160,7 @@ int scope_begin(rde_bej_builder *builder, const char *name, uint32_t type)
 		return builder_fail(builder, status);
 	if (value != builder->current && depth + 1 > MAX_SCOPE_DEPTH) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Nesting of property '%s' exceeds %d levels",
-			    shown(value->property->name), MAX_SCOPE_DEPTH);
+			    shown_name(value->property->name), MAX_SCOPE_DEPTH);
 		return builder_fail(builder, -EINVAL);
 	}
 	builder->current = value;
@@ -252,7 +280,7 @@ extern "C" rde_bej_builder *rde_bej_builder_new(rde_bej_context *context, uint32
 	}
 	if (!dictionary) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Could not find dictionary for a resource named '%s'",
-			    shown(name));
+			    shown_name(name));
 		return nullptr;
 	}
 	if (locator && locator->dictionary != dictionary) {
@@ -308,9 +336,11 @@ extern "C" int rde_bej_get_property_type(rde_bej_builder *builder, const char *n
 		property = find_property_by_name(builder->context, name, scope, nullptr);
 	if (!property) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unable to find a property named '%s' in '%s'",
-			    shown(name), shown(scope->property->name));
+			    shown_name(name), shown_name(scope->property->name));
 		return -EINVAL;
 	}
+	if (name)
+		builder->resolved = {scope->property, name, property};
 	*type = property->data_type();
 	return 0;
 }
@@ -344,7 +374,7 @@ extern "C" int rde_bej_add_integer(rde_bej_builder *builder, const char *name, i
 	if (status)
 		return status;
 	v->payload.integer.value = value;
-	v->payload.integer.negative = value < 0 ? 1 : 0;
+	v->negative = value < 0 ? 1 : 0;
 	return 0;
 }
 
@@ -378,7 +408,7 @@ extern "C" int rde_bej_add_string(rde_bej_builder *builder, const char *name, co
 	size_t size = std::strlen(value) + 1;
 	char *copy = static_cast<char *>(value_buffer_alloc(v, size));
 	if (!copy) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value", shown(name));
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value", shown_name(name));
 		return builder_fail(builder, -ENOMEM);
 	}
 	std::memcpy(copy, value, size);
@@ -398,10 +428,18 @@ extern "C" int rde_bej_add_real(rde_bej_builder *builder, const char *name, uint
 	rde_bej_real real{};
 	if (!convert_real(value, precision, &real)) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Real value of property '%s' is out of range",
-			    shown(name ? name : v->property->name));
+			    shown_name(name ? name : v->property->name));
 		return builder_fail(builder, -EINVAL);
 	}
-	v->payload.real = real;
+	// The buffer of a real that this one replaces is used again.
+	if (!v->payload.real)
+		v->payload.real = static_cast<rde_bej_real *>(
+			value_buffer_alloc(v, sizeof(rde_bej_real), alignof(rde_bej_real)));
+	if (!v->payload.real) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value", shown_name(name));
+		return builder_fail(builder, -ENOMEM);
+	}
+	*v->payload.real = real;
 	return 0;
 }
 
@@ -417,10 +455,11 @@ extern "C" int rde_bej_add_enum(rde_bej_builder *builder, const char *name, cons
 	int status = setter_value(builder, name, RDE_BEJ_DATA_TYPE_ENUM, &v);
 	if (status)
 		return status;
-	uint64_t count = 0;
-	for (const rde_bej_property *o = v->property->first_child(); o; o = o->stailq, count++) {
+	// Options are stored by sequence number, which is their position in
+	// the list unless the dictionary was accepted with gaps.
+	for (const rde_bej_property *o = v->property->first_child(); o; o = o->stailq) {
 		if (o->name && std::strcmp(o->name, option) == 0) {
-			v->payload.enum_option = count;
+			v->payload.enum_option = o->sequence_number;
 			return 0;
 		}
 	}

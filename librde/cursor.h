@@ -18,6 +18,11 @@ struct basic_cursor {
 	size_t buffer_length;
 
 	size_t remaining() const { return buffer_length; }
+	// Distance from start, a position of the same buffer at or before this.
+	size_t offset_from(const Byte *start) const
+	{
+		return static_cast<size_t>(position - start);
+	}
 
 	// Copies n bytes out and advances; the caller has checked the count.
 	void read(void *out, size_t n)
@@ -94,5 +99,34 @@ void encode_nnint(uint64_t x, cursor &c);
 // Reads an nnint.  Returns 0, or -EINVAL without moving the cursor when the
 // cursor is empty, the length byte is 0 or above 8, or too few bytes follow.
 int decode_nnint(const_cursor &c, uint64_t *value);
+
+// Why a bejInteger or a bejReal could not be read; the decoder logs each
+// with its own message, the tuple reader names it as a reason.
+enum class integer_problem { none, empty, too_long };
+enum class real_problem {
+	none,
+	whole_length,        // its nnint is malformed
+	whole_past_value,    // the length runs past the value
+	whole,               // the integer itself (see integer_problem)
+	leading_zero_count,
+	fraction,
+	exponent_length,
+	exponent_past_value,
+	exponent,
+};
+
+// Reads a bejInteger (two's complement, least significant byte first) of
+// exactly count bytes, count <= c.remaining().  *negative is the sign bit;
+// nine bytes carry an unsigned number whose top bit needs the extra zero.
+integer_problem read_bej_integer(const_cursor &c, size_t count, int64_t *value, bool *negative);
+
+// Reads a bejReal from c: length of whole, whole, leading zero count,
+// fraction, length of exponent, exponent (0 when that length is 0).  When
+// the whole or the exponent fails, *integer says why.
+real_problem read_bej_real(const_cursor &c, rde_bej_real *real, integer_problem *integer);
+
+// Reads the seven-byte header of a BEJ encoding (c holds at least that).
+// Returns false when the version is neither 1.0 nor 1.1.
+bool read_encoding_header(const_cursor &c, rde_bej_encoding_header *header);
 
 #endif  // LIBRDE_CURSOR_H

@@ -14,13 +14,6 @@
 
 namespace {
 
-constexpr uint32_t VERSION_1_0 = 0xF1F0F000;
-constexpr uint32_t VERSION_1_1 = 0xF1F1F000;
-constexpr size_t HEADER_SIZE = 7;
-
-constexpr uint8_t FORMAT_TOP_LEVEL_ANNOTATION = 0x02;
-constexpr uint8_t FORMAT_DEFERRED_BINDING = 0x01;
-
 unsigned format_data_type(uint8_t format) { return format >> 4; }
 
 // A tuple's type is acceptable for a property of its own type, and a null or
@@ -62,7 +55,7 @@ const rde_bej_property *find_property_by_sequence_number(const rde_bej_context *
 		if (parent) {
 			const rde_bej_property *p = parent->property;
 			if (p->dictionary->schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION &&
-			    p != p->dictionary->root && !(format & FORMAT_TOP_LEVEL_ANNOTATION))
+			    p != p->dictionary->root && !(format & RDE_BEJ_FORMAT_TOP_LEVEL_ANNOTATION))
 				start = p;
 		}
 	}
@@ -76,97 +69,105 @@ const rde_bej_property *find_property_by_sequence_number(const rde_bej_context *
 	return nullptr;
 }
 
-// Reads a bejInteger (two's complement, least significant byte first) of
-// exactly count bytes into the node's integer payload.
+// Reads a bejInteger of exactly count bytes into the node's integer payload.
 int decode_integer(rde_bej_value *value, const_cursor &c, size_t count)
 {
-	RDE_ASSERT(count <= c.remaining());
-	if (count == 0) {
+	bool negative = false;
+	integer_problem problem =
+		read_bej_integer(c, count, &value->payload.integer.value, &negative);
+	value->negative = negative;
+	if (problem == integer_problem::empty) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported integer size: 0");
 		return -EINVAL;
 	}
-	bool negative = (c.peek_at(count - 1) & 0x80) != 0;
-	value->payload.integer.negative = negative;
-	// Nine bytes only carry an unsigned number whose top bit needs the
-	// extra zero byte.
-	if (count > 9 || (count == 9 && c.peek_at(8) != 0)) {
+	if (problem == integer_problem::too_long) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Only %zu byte integers are supported", size_t{8});
 		return -EINVAL;
 	}
-	uint64_t bits = negative ? ~uint64_t{0} : 0;
-	size_t copied = count < 8 ? count : 8;
-	for (size_t i = 0; i < copied; i++) {
-		bits &= ~(uint64_t{0xFF} << (8 * i));
-		bits |= static_cast<uint64_t>(c.peek_at(i)) << (8 * i);
-	}
-	c.advance(count);
-	value->payload.integer.value = static_cast<int64_t>(bits);
 	return 0;
+}
+
+// The decoder's message for each way a real can fail.
+const char *real_message(real_problem problem)
+{
+	switch (problem) {
+	case real_problem::whole_length:
+		return "Failed to decode whole length";
+	case real_problem::whole_past_value:
+		return "Invalid length of whole";
+	case real_problem::whole:
+		return "Failed to decode whole";
+	case real_problem::leading_zero_count:
+		return "Failed to decode leading zero count";
+	case real_problem::fraction:
+		return "Failed to decode fraction";
+	case real_problem::exponent_length:
+		return "Failed to decode length of exponent";
+	case real_problem::exponent_past_value:
+		return "Invalid length of exponent";
+	default:
+		return "Failed to decode exponent";
+	}
 }
 
 // bejReal: length of whole, whole, leading zero count, fraction, length of
-// exponent, exponent.
+// exponent, exponent.  A failing whole or exponent logs the integer's own
+// message first.
 int decode_real(rde_bej_value *value, const_cursor &c)
 {
-	rde_bej_real &real = value->payload.real;
-	uint64_t length;
-	int status = decode_nnint(c, &length);
-	if (status) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode whole length");
-		return status;
+	auto *real = static_cast<rde_bej_real *>(
+		value_buffer_alloc(value, sizeof(rde_bej_real), alignof(rde_bej_real)));
+	if (!real) {
+		value_display_name name;
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate data buffer for property '%s'",
+			    describe_value(value, &name));
+		return -ENOMEM;
 	}
-	if (length > c.remaining()) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid length of whole");
-		return -EINVAL;
-	}
-	rde_bej_value scratch{};
-	status = decode_integer(&scratch, c, static_cast<size_t>(length));
-	if (status) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode whole");
-		return status;
-	}
-	real.whole = scratch.payload.integer.value;
-
-	status = decode_nnint(c, &real.leading_zero_count);
-	if (status) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode leading zero count");
-		return status;
-	}
-	status = decode_nnint(c, &real.fraction);
-	if (status) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode fraction");
-		return status;
-	}
-	status = decode_nnint(c, &length);
-	if (status) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode length of exponent");
-		return status;
-	}
-	real.exponent = 0;
-	if (length == 0)
+	value->payload.real = real;
+	integer_problem integer;
+	real_problem problem = read_bej_real(c, real, &integer);
+	if (problem == real_problem::none)
 		return 0;
-	if (length > c.remaining()) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid length of exponent");
-		return -EINVAL;
-	}
-	scratch = rde_bej_value{};
-	status = decode_integer(&scratch, c, static_cast<size_t>(length));
-	if (status) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode exponent");
-		return status;
-	}
-	real.exponent = scratch.payload.integer.value;
-	return 0;
+	if (integer == integer_problem::empty)
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported integer size: 0");
+	else if (integer == integer_problem::too_long)
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Only %zu byte integers are supported", size_t{8});
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "%s", real_message(problem));
+	return -EINVAL;
 }
 
-// The inner tuple of a property annotation: an annotation dictionary
-// property and its value, which the node then holds in place of the
-// annotated property's.
-int decode_property_annotation(const rde_bej_context *context, rde_bej_value *value,
-			       const_cursor &c, int depth)
-{
+// The name of a value for messages, formatted only when one is logged.
+class lazy_name {
+public:
+	// The buffer is left as it is until a message needs it.
+	explicit lazy_name(const rde_bej_value *value) : value_(value) {}
+	const char *operator()() { return describe_value(value_, &buffer_); }
+
+private:
+	const rde_bej_value *value_;
+	value_display_name buffer_;
+};
+
+// The sequence-number field, format byte and length of a tuple.
+struct tuple_head {
 	uint64_t sequence_field;
-	int status = decode_nnint(c, &sequence_field);
+	uint8_t format;
+	uint64_t length;
+};
+
+// A tuple whose type does not fit its property (type_fits).
+int type_mismatch(const rde_bej_property *property, unsigned type, const char *name)
+{
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected data type for property '%s' (expected: %s, found: %s)",
+		    name, rde_bej_data_type_name(property->data_type()), rde_bej_data_type_name(type));
+	return -EINVAL;
+}
+
+// Reads the inner head of a property annotation: it must select the
+// annotation dictionary and fill the rest of the outer value.
+int read_annotation_head(const_cursor &c, tuple_head *head)
+{
+	int status = decode_nnint(c, &head->sequence_field);
 	if (status) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    "Failed to decode inner sequence number of a property annotation");
@@ -176,46 +177,161 @@ int decode_property_annotation(const rde_bej_context *context, rde_bej_value *va
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid size of the property annotation");
 		return -EINVAL;
 	}
-	uint8_t format = c.read_u8();
-	uint64_t length;
-	if (decode_nnint(c, &length)) {
+	head->format = c.read_u8();
+	if (decode_nnint(c, &head->length)) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode inner length of a property annotation");
 		return -EINVAL;
 	}
-	if ((sequence_field & 1) == 0) {
+	if ((head->sequence_field & 1) == 0) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    "Found property annotation not using the annotation dictionary");
 		return -EINVAL;
 	}
-	if (length != c.remaining()) {
+	if (head->length != c.remaining()) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Inner property's length doesn't match outer's length");
 		return -EINVAL;
 	}
+	return 0;
+}
+
+// The inner tuple of a property annotation: an annotation dictionary
+// property and its value, which the node then holds in place of the
+// annotated property's.
+int decode_property_annotation(const rde_bej_context *context, rde_bej_value *value,
+			       const_cursor &c, int depth)
+{
+	tuple_head head;
+	int status = read_annotation_head(c, &head);
+	if (status)
+		return status;
 	const rde_bej_property *annotation = find_property_by_sequence_number(
-		context, value->property->dictionary, nullptr, sequence_field, format);
+		context, value->property->dictionary, nullptr, head.sequence_field, head.format);
 	if (!annotation) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    "Couldnt't find annotation property with a sequence number of %llu",
-			    static_cast<unsigned long long>(sequence_field >> 1));
+			    static_cast<unsigned long long>(head.sequence_field >> 1));
 		return -EINVAL;
 	}
-	// The inner value must have the annotation property's type (or be a
-	// null or a further annotation), just as every other tuple must: so a
-	// decoded annotation reads like any other property of its dictionary,
-	// and its readers never meet, say, a string "@odata.count".
-	unsigned type = format_data_type(format);
-	if (!type_fits(type, annotation)) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR,
-			    "Unexpected data type for property '%s' (expected: %s, found: %s)",
-			    annotation->name ? annotation->name : "",
-			    rde_bej_data_type_name(annotation->data_type()),
-			    rde_bej_data_type_name(type));
-		return -EINVAL;
-	}
+	// The inner value must fit its annotation property like any other
+	// tuple, so that a decoded annotation reads like any other property of
+	// its dictionary.
+	unsigned type = format_data_type(head.format);
+	if (!type_fits(type, annotation))
+		return type_mismatch(annotation, type, annotation->name ? annotation->name : "");
 	value->annotated_property = value->property;
 	value->property = annotation;
 	value->type = type;
 	return decode_value(context, value, c, depth + 1);
+}
+
+// A set's members or an array's elements: a count, then one tuple each.
+// Every member takes at least five bytes, so a hostile count ends at the
+// first member that is not there.
+int decode_members(const rde_bej_context *context, rde_bej_value *value, const_cursor &c,
+		   int depth)
+{
+	uint64_t count;
+	if (decode_nnint(c, &count)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode child count");
+		return -EINVAL;
+	}
+	for (uint64_t i = 0; i < count; i++) {
+		rde_bej_value *child = new_bej_value(value);
+		if (!child)
+			return -ENOMEM;
+		int status = decode_property(context, value->property->dictionary, child, c,
+					     depth + 1);
+		if (status)
+			return status;
+	}
+	return 0;
+}
+
+// An option number the property's options hold; an unreadable number fails
+// without a message of its own.
+int decode_enum(rde_bej_value *value, const_cursor &c)
+{
+	uint64_t option;
+	if (decode_nnint(c, &option))
+		return -EINVAL;
+	for (const rde_bej_property *p = value->property->first_child(); p; p = p->stailq) {
+		if (p->sequence_number == option) {
+			value->payload.enum_option = option;
+			return 0;
+		}
+	}
+	rde_bej_log(RDE_BEJ_LOG_ERROR,
+		    "Selected enumeration value %llu for property '%s' couldn't be found",
+		    static_cast<unsigned long long>(option), lazy_name(value)());
+	return -EINVAL;
+}
+
+// A string with its terminating NUL, or a bytestring: copied whole into the
+// tree, neither of them empty.
+int decode_bytes(rde_bej_value *value, const_cursor &c, bool string)
+{
+	size_t length = c.remaining();
+	if (length == 0) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    string ? "Found property '%s' with zero-length string"
+				   : "Found property '%s' with zero-length bytestring",
+			    lazy_name(value)());
+		return -EINVAL;
+	}
+	if (string && c.peek_at(length - 1) != 0) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Found property '%s' with an unterminated string",
+			    lazy_name(value)());
+		return -EINVAL;
+	}
+	// A bytestring's bytes follow its record in one buffer.
+	size_t head = string ? 0 : sizeof(rde_bej_bytestring);
+	auto *buffer = static_cast<uint8_t *>(
+		value_buffer_alloc(value, head + length, string ? 1 : alignof(rde_bej_bytestring)));
+	if (!buffer) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    string ? "Failed to allocate data buffer for property '%s'"
+				   : "Failed to allocate bytestring data buffer for property '%s'",
+			    lazy_name(value)());
+		return -ENOMEM;
+	}
+	c.read(buffer + head, length);
+	if (string) {
+		value->payload.string = reinterpret_cast<char *>(buffer);
+	} else {
+		auto *bytestring = reinterpret_cast<rde_bej_bytestring *>(buffer);
+		*bytestring = {buffer + head, static_cast<uint32_t>(length)};
+		value->payload.bytestring = bytestring;
+	}
+	return 0;
+}
+
+int decode_boolean(rde_bej_value *value, const_cursor &c)
+{
+	if (c.remaining() != 1) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid length of a boolean property '%s': %llu",
+			    lazy_name(value)(), static_cast<unsigned long long>(c.remaining()));
+		return -EINVAL;
+	}
+	value->payload.boolean = c.read_u8() != 0;
+	return 0;
+}
+
+int decode_resource_link(rde_bej_value *value, const_cursor &c)
+{
+	uint64_t link;
+	int status = decode_nnint(c, &link);
+	if (status) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode property's '%s' resource link",
+			    lazy_name(value)());
+		return status;
+	}
+	if (link > UINT32_MAX) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported resource link value of '%s' property: %llu",
+			    lazy_name(value)(), static_cast<unsigned long long>(link));
+		return -EINVAL;
+	}
+	value->payload.resource_link = static_cast<uint32_t>(link);
+	return 0;
 }
 
 // Reads the bytes of one value (all that c holds) by the node's data type.
@@ -223,127 +339,32 @@ int decode_property_annotation(const rde_bej_context *context, rde_bej_value *va
 int decode_value(const rde_bej_context *context, rde_bej_value *value, const_cursor &c,
 		 int depth)
 {
-	const rde_bej_property *property = value->property;
-	value_display_name name_buffer;
 	if (depth > MAX_NESTING_DEPTH) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Nesting of property '%s' exceeds %d levels",
-			    describe_value(value, &name_buffer), MAX_NESTING_DEPTH);
+			    lazy_name(value)(), MAX_NESTING_DEPTH);
 		return -EINVAL;
 	}
-
 	switch (value->type) {
 	case RDE_BEJ_DATA_TYPE_SET:
-	case RDE_BEJ_DATA_TYPE_ARRAY: {
-		uint64_t count;
-		if (decode_nnint(c, &count)) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode child count");
-			return -EINVAL;
-		}
-		// Every child takes at least five bytes, so a hostile count ends
-		// at the first child that is not there.
-		for (uint64_t i = 0; i < count; i++) {
-			rde_bej_value *child = new_bej_value(value);
-			if (!child)
-				return -ENOMEM;
-			int status = decode_property(context, property->dictionary, child, c,
-						     depth + 1);
-			if (status)
-				return status;
-		}
-		return 0;
-	}
+	case RDE_BEJ_DATA_TYPE_ARRAY:
+		return decode_members(context, value, c, depth);
 	case RDE_BEJ_DATA_TYPE_NULL:
 		return 0;
 	case RDE_BEJ_DATA_TYPE_INTEGER:
 		return decode_integer(value, c, c.remaining());
-	case RDE_BEJ_DATA_TYPE_ENUM: {
-		uint64_t option;
-		if (decode_nnint(c, &option))
-			return -EINVAL;
-		for (const rde_bej_property *p = property->first_child(); p; p = p->stailq) {
-			if (p->sequence_number == option) {
-				value->payload.enum_option = option;
-				return 0;
-			}
-		}
-		rde_bej_log(RDE_BEJ_LOG_ERROR,
-			    "Selected enumeration value %llu for property '%s' couldn't be found",
-			    static_cast<unsigned long long>(option),
-			    describe_value(value, &name_buffer));
-		return -EINVAL;
-	}
-	case RDE_BEJ_DATA_TYPE_STRING: {
-		size_t length = c.remaining();
-		if (length == 0) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found property '%s' with zero-length string",
-				    describe_value(value, &name_buffer));
-			return -EINVAL;
-		}
-		if (c.peek_at(length - 1) != 0) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found property '%s' with an unterminated string",
-				    describe_value(value, &name_buffer));
-			return -EINVAL;
-		}
-		auto *text = static_cast<char *>(value_buffer_alloc(value, length));
-		if (!text) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate data buffer for property '%s'",
-				    describe_value(value, &name_buffer));
-			return -ENOMEM;
-		}
-		c.read(text, length);
-		value->payload.string = text;
-		return 0;
-	}
+	case RDE_BEJ_DATA_TYPE_ENUM:
+		return decode_enum(value, c);
+	case RDE_BEJ_DATA_TYPE_STRING:
+	case RDE_BEJ_DATA_TYPE_BYTESTRING:
+		return decode_bytes(value, c, value->type == RDE_BEJ_DATA_TYPE_STRING);
 	case RDE_BEJ_DATA_TYPE_REAL:
 		return decode_real(value, c);
 	case RDE_BEJ_DATA_TYPE_BOOLEAN:
-		if (c.remaining() != 1) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid length of a boolean property '%s': %llu",
-				    describe_value(value, &name_buffer),
-				    static_cast<unsigned long long>(c.remaining()));
-			return -EINVAL;
-		}
-		value->payload.boolean = c.read_u8() != 0;
-		return 0;
-	case RDE_BEJ_DATA_TYPE_BYTESTRING: {
-		size_t length = c.remaining();
-		if (length == 0) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found property '%s' with zero-length bytestring",
-				    describe_value(value, &name_buffer));
-			return -EINVAL;
-		}
-		auto *data = static_cast<uint8_t *>(value_buffer_alloc(value, length));
-		if (!data) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR,
-				    "Failed to allocate bytestring data buffer for property '%s'",
-				    describe_value(value, &name_buffer));
-			return -ENOMEM;
-		}
-		c.read(data, length);
-		value->payload.bytestring.data = data;
-		value->payload.bytestring.length = static_cast<uint32_t>(length);
-		return 0;
-	}
+		return decode_boolean(value, c);
 	case RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION:
 		return decode_property_annotation(context, value, c, depth);
-	case RDE_BEJ_DATA_TYPE_RESOURCE_LINK: {
-		uint64_t link;
-		int status = decode_nnint(c, &link);
-		if (status) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode property's '%s' resource link",
-				    describe_value(value, &name_buffer));
-			return status;
-		}
-		if (link > UINT32_MAX) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR,
-				    "Unsupported resource link value of '%s' property: %llu",
-				    describe_value(value, &name_buffer),
-				    static_cast<unsigned long long>(link));
-			return -EINVAL;
-		}
-		value->payload.resource_link = static_cast<uint32_t>(link);
-		return 0;
-	}
+	case RDE_BEJ_DATA_TYPE_RESOURCE_LINK:
+		return decode_resource_link(value, c);
 	default:
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported data type: %d (%s)",
 			    static_cast<int>(value->type), rde_bej_data_type_name(value->type));
@@ -351,13 +372,10 @@ int decode_value(const rde_bej_context *context, rde_bej_value *value, const_cur
 	}
 }
 
-// Reads one SFLV tuple from c into value, whose parent link is set.  The
-// root arrives with its property fixed; every other node is resolved here.
-int decode_property(const rde_bej_context *context, const rde_bej_dictionary *dictionary,
-		    rde_bej_value *value, const_cursor &c, int depth)
+// Reads the sequence-number field, format byte and length of a tuple.
+int read_tuple_head(const_cursor &c, tuple_head *head)
 {
-	uint64_t sequence_field;
-	int status = decode_nnint(c, &sequence_field);
+	int status = decode_nnint(c, &head->sequence_field);
 	if (status) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode sequence number");
 		return status;
@@ -366,67 +384,112 @@ int decode_property(const rde_bej_context *context, const rde_bej_dictionary *di
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid encoding length");
 		return -EINVAL;
 	}
-	uint8_t format = c.read_u8();
-	uint64_t length;
-	if (decode_nnint(c, &length)) {
+	head->format = c.read_u8();
+	if (decode_nnint(c, &head->length)) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode value's length");
 		return -EINVAL;
 	}
+	return 0;
+}
 
-	const rde_bej_property *property = value->property;
-	if (!property) {
-		property = find_property_by_sequence_number(context, dictionary, value->parent,
-							    sequence_field, format);
-		if (!property) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR,
-				    "Failed to find property with a sequence number %llu",
-				    static_cast<unsigned long long>(sequence_field));
-			return -EINVAL;
-		}
-		value->property = property;
-	}
+// The root arrives with its property fixed; every other node is resolved
+// here from its tuple.
+int resolve_property(const rde_bej_context *context, const rde_bej_dictionary *dictionary,
+		     rde_bej_value *value, const tuple_head &head)
+{
+	if (value->property)
+		return 0;
+	value->property = find_property_by_sequence_number(context, dictionary, value->parent,
+							   head.sequence_field, head.format);
+	if (value->property)
+		return 0;
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to find property with a sequence number %llu",
+		    static_cast<unsigned long long>(head.sequence_field));
+	return -EINVAL;
+}
 
-	// The name is formatted only for a line that shows it.
-	value_display_name name_buffer;
-	auto name = [&] { return describe_value(value, &name_buffer); };
+// Reads one SFLV tuple from c into value, whose parent link is set.
+int decode_property(const rde_bej_context *context, const rde_bej_dictionary *dictionary,
+		    rde_bej_value *value, const_cursor &c, int depth)
+{
+	tuple_head head;
+	int status = read_tuple_head(c, &head);
+	if (status == 0)
+		status = resolve_property(context, dictionary, value, head);
+	if (status)
+		return status;
+	lazy_name name(value);
 	if (rde_bej_tracing())
 		rde_bej_log(RDE_BEJ_LOG_TRACE, "Decoding property: '%s'", name());
-
-	unsigned type = format_data_type(format);
-	if (!type_fits(type, property)) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR,
-			    "Unexpected data type for property '%s' (expected: %s, found: %s)",
-			    name(), rde_bej_data_type_name(property->data_type()),
-			    rde_bej_data_type_name(type));
-		return -EINVAL;
-	}
-	if (length > static_cast<uint64_t>(c.remaining())) {
+	unsigned type = format_data_type(head.format);
+	if (!type_fits(type, value->property))
+		return type_mismatch(value->property, type, name());
+	if (head.length > static_cast<uint64_t>(c.remaining())) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Length of property '%s' exceeds data size", name());
 		return -EINVAL;
 	}
 
-	value->type = type;
 	// The length fits the remaining buffer, so it fits a size_t; buffers
 	// beyond 4 GiB are not BEJ's business, value_size keeps 32 bits.
-	size_t value_length = static_cast<size_t>(length);
-	value->value_size = static_cast<uint32_t>(value_length);
-	value->deferred_binding = (format & FORMAT_DEFERRED_BINDING) != 0;
-
-	const_cursor inner{c.position, value_length};
+	size_t length = static_cast<size_t>(head.length);
+	value->type = type;
+	value->value_size = static_cast<uint32_t>(length);
+	value->deferred_binding = (head.format & RDE_BEJ_FORMAT_DEFERRED_BINDING) != 0;
+	const_cursor inner{c.position, length};
 	status = decode_value(context, value, inner, depth);
 	if (rde_bej_tracing())
 		trace_bej_value(value, value->type, true);
 	if (status)
 		return status;
-
-	c.advance(value_length);
+	c.advance(length);
 	if (inner.remaining() != 0) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    "Failed to decode property '%s': size mismatch (expected: %zu, actual: %zu)",
-			    name(), value_length, value_length - inner.remaining());
+			    name(), length, length - inner.remaining());
 		return -EINVAL;
 	}
 	return 0;
+}
+
+// Checks the header: a known version and the schema class asked for; the
+// flags carry nothing for decoding.
+int check_header(const_cursor &c, int32_t schema_type)
+{
+	if (c.remaining() < ENCODING_HEADER_SIZE) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid encoding length");
+		return -EINVAL;
+	}
+	rde_bej_encoding_header header;
+	if (!read_encoding_header(c, &header)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported encoding version: 0x%x", header.version);
+		return -EINVAL;
+	}
+	if (header.schema_class != schema_type) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid schema type (expected: %d, found: %d)",
+			    static_cast<int>(schema_type), static_cast<int>(header.schema_class));
+		return -EINVAL;
+	}
+	return 0;
+}
+
+// The root of a decoded tree, whose arena holds the whole tree, strings
+// included.  A locator without components names no property below the
+// root, so it decodes the whole resource, as no locator does.
+rde_bej_value *new_root(const rde_bej_dictionary *dictionary, const rde_bej_locator *locator,
+			const char *name)
+{
+	const rde_bej_property *property = dictionary->root;
+	if (locator && locator->count > 0)
+		property = locator->components[locator->count - 1].property;
+	rde_bej_value *root = alloc_bej_value(nullptr, property, nullptr);
+	if (root && !attach_arena(root)) {
+		rde_bej_value_free(root);
+		root = nullptr;
+	}
+	if (!root)
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate BEJ value object for property '%s'",
+			    name);
+	return root;
 }
 
 }  // namespace
@@ -439,60 +502,25 @@ extern "C" int rde_bej_decode(rde_bej_context *context, const char *name, int32_
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid arguments to rde_bej_decode");
 		return -EINVAL;
 	}
-	if (length <= HEADER_SIZE - 1) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid encoding length");
-		return -EINVAL;
-	}
 	const_cursor c{bytes, length};
-	uint8_t header[HEADER_SIZE];
-	c.read(header, HEADER_SIZE);
-	uint32_t version = static_cast<uint32_t>(header[0]) |
-			   static_cast<uint32_t>(header[1]) << 8 |
-			   static_cast<uint32_t>(header[2]) << 16 |
-			   static_cast<uint32_t>(header[3]) << 24;
-	if (version != VERSION_1_0 && version != VERSION_1_1) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported encoding version: 0x%x", version);
-		return -EINVAL;
-	}
-	// header[4] and header[5] are flags that carry nothing for decoding.
-	if (header[6] != schema_type) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid schema type (expected: %d, found: %d)",
-			    static_cast<int>(schema_type), static_cast<int>(header[6]));
-		return -EINVAL;
-	}
-
 	rde_bej_dictionary *dictionary = nullptr;
-	int status = find_dictionary(context, name, schema_type, &dictionary);
+	int status = check_header(c, schema_type);
+	if (status == 0)
+		status = find_dictionary(context, name, schema_type, &dictionary);
 	if (status)
 		return status;
-
-	// A locator without components names no property below the root, so
-	// it decodes the whole resource, as no locator does.
-	const rde_bej_property *property = dictionary->root;
-	if (locator && locator->count > 0)
-		property = locator->components[locator->count - 1].property;
-
-	// The whole tree, strings included, comes from the root's arena.
-	rde_bej_value *root = alloc_bej_value(nullptr, property, nullptr);
-	if (root && !attach_arena(root)) {
-		rde_bej_value_free(root);
-		root = nullptr;
-	}
-	if (!root) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate BEJ value object for property '%s'",
-			    name);
+	rde_bej_value *root = new_root(dictionary, locator, name);
+	if (!root)
 		return -ENOMEM;
-	}
 	status = decode_property(context, dictionary, root, c, 1);
+	if (status == 0 && c.remaining() != 0) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid length of the data buffer: %zu bytes remaining",
+			    c.remaining());
+		status = -EINVAL;
+	}
 	if (status) {
 		rde_bej_value_free(root);
 		return status;
-	}
-	if (c.remaining() != 0) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid length of the data buffer: %zu bytes remaining",
-			    c.remaining());
-		rde_bej_value_free(root);
-		return -EINVAL;
 	}
 	*result = root;
 	return 0;

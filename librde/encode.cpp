@@ -11,11 +11,6 @@
 
 namespace {
 
-constexpr size_t ENCODING_HEADER_SIZE = 7;
-constexpr uint32_t ENCODING_VERSION = 0xF1F0F000;
-
-const char *shown(const char *name) { return name ? name : "(unnamed)"; }
-
 bool in_annotation_dictionary(const rde_bej_property *property)
 {
 	return property->dictionary->schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION;
@@ -66,7 +61,8 @@ void encode_format(const rde_bej_property *property, const rde_bej_value *parent
 
 	encode_nnint(static_cast<uint64_t>(property->sequence_number) * 2 + (selector ? 1 : 0), c);
 	uint8_t format = static_cast<uint8_t>(type << 4) | (property->format & 0x0C) |
-			 (top_level_annotation ? 0x02 : 0) | (deferred_binding ? 0x01 : 0);
+			 (top_level_annotation ? RDE_BEJ_FORMAT_TOP_LEVEL_ANNOTATION : 0) |
+			 (deferred_binding ? RDE_BEJ_FORMAT_DEFERRED_BINDING : 0);
 	size_t *buffer_length = &c.buffer_length;
 	RDE_ASSERT(sizeof(format) <= *buffer_length);
 	c.write_u8(format);
@@ -98,7 +94,7 @@ void encode_bool(const rde_bej_value *value, cursor &c)
 
 void encode_bytestring(const rde_bej_value *value, cursor &c)
 {
-	const auto *bs = &value->payload.bytestring;
+	const rde_bej_bytestring *bs = value->payload.bytestring;
 	size_t *buffer_length = &c.buffer_length;
 	RDE_ASSERT(bs->length <= *buffer_length);
 	c.write(bs->data, bs->length);
@@ -117,7 +113,7 @@ size_t real_size(const rde_bej_real &real)
 
 void encode_real(const rde_bej_value *value, cursor &c)
 {
-	const rde_bej_real &real = value->payload.real;
+	const rde_bej_real &real = *value->payload.real;
 	encode_nnint(integer_size(real.whole, real.whole < 0), c);
 	encode_integer(real.whole, real.whole < 0, c);
 	encode_nnint(real.leading_zero_count, c);
@@ -159,7 +155,7 @@ int bej_tuple_size(rde_bej_value *value, uint64_t *total)
 		return status;
 	if (size > UINT32_MAX) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Encoded size of property '%s' exceeds 4 GiB",
-			    shown(outer.property->name));
+			    shown_name(outer.property->name));
 		return -EINVAL;
 	}
 	value->value_size = static_cast<uint32_t>(size);
@@ -196,7 +192,7 @@ int bej_value_size(rde_bej_value *value, unsigned type, uint64_t *size)
 		*size = 0;
 		return 0;
 	case RDE_BEJ_DATA_TYPE_INTEGER:
-		*size = integer_size(value->payload.integer.value, value->payload.integer.negative);
+		*size = integer_size(value->payload.integer.value, value->negative);
 		return 0;
 	case RDE_BEJ_DATA_TYPE_ENUM:
 		*size = nnint_size(value->payload.enum_option);
@@ -205,13 +201,13 @@ int bej_value_size(rde_bej_value *value, unsigned type, uint64_t *size)
 		*size = static_cast<uint64_t>(std::strlen(string_text(value))) + 1;
 		return 0;
 	case RDE_BEJ_DATA_TYPE_REAL:
-		*size = real_size(value->payload.real);
+		*size = real_size(*value->payload.real);
 		return 0;
 	case RDE_BEJ_DATA_TYPE_BOOLEAN:
 		*size = 1;
 		return 0;
 	case RDE_BEJ_DATA_TYPE_BYTESTRING:
-		*size = value->payload.bytestring.length;
+		*size = value->payload.bytestring->length;
 		return 0;
 	case RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION: {
 		// Only a value with an annotated property is written this way;
@@ -247,7 +243,7 @@ int encode_property_annotation(rde_bej_value *value, cursor &c)
 	int status = encode_value(value, value->type, c);
 	if (status)
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to encode property annotation '%s@%s'",
-			    shown(value->property->name), shown(value->annotated_property->name));
+			    shown_name(value->property->name), shown_name(value->annotated_property->name));
 	return status;
 }
 
@@ -261,7 +257,7 @@ int encode_value(rde_bej_value *value, unsigned type, cursor &c)
 			int status = encode_bej_tuple(child, c);
 			if (status) {
 				rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to encode %s",
-					    shown(child->property->name));
+					    shown_name(child->property->name));
 				return status;
 			}
 		}
@@ -269,7 +265,7 @@ int encode_value(rde_bej_value *value, unsigned type, cursor &c)
 	case RDE_BEJ_DATA_TYPE_NULL:
 		return 0;
 	case RDE_BEJ_DATA_TYPE_INTEGER:
-		encode_integer(value->payload.integer.value, value->payload.integer.negative, c);
+		encode_integer(value->payload.integer.value, value->negative, c);
 		return 0;
 	case RDE_BEJ_DATA_TYPE_ENUM:
 		encode_nnint(value->payload.enum_option, c);
@@ -335,7 +331,7 @@ extern "C" int rde_bej_encode(rde_bej_builder *builder, uint8_t **bytes, size_t 
 
 	cursor c{header, encoding_size};
 	for (unsigned i = 0; i < 4; i++)
-		c.write_u8(static_cast<uint8_t>(ENCODING_VERSION >> (8 * i)));
+		c.write_u8(static_cast<uint8_t>(ENCODING_VERSION_1_0 >> (8 * i)));
 	c.write_u8(0);
 	c.write_u8(0);
 	c.write_u8(static_cast<uint8_t>(builder->root->property->dictionary->schema_type));

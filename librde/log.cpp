@@ -14,14 +14,50 @@ constexpr std::array<const char *, 7> level_names = {
 	"all", "trace", "debug", "info", "warning", "error", "quiet",
 };
 
-unsigned threshold = RDE_BEJ_LOG_INFO;
+// The process-wide logger: its threshold, and where messages go (standard
+// error unless the program installed a handler).
+struct logger {
+	unsigned threshold = RDE_BEJ_LOG_INFO;
+	rde_bej_log_handler handler = nullptr;
+	void *user_data = nullptr;
+};
+logger the_logger;
+
+// Hands one formatted message to the handler.  Messages that do not fit the
+// buffer on the stack are formatted again into one of their own size; if
+// that cannot be had, the handler gets the cut text.
+void hand_over(unsigned level, const char *format, va_list args)
+{
+	char text[1024];
+	va_list again;
+	va_copy(again, args);
+	int needed = std::vsnprintf(text, sizeof text, format, args);
+	char *whole = nullptr;
+	if (needed >= static_cast<int>(sizeof text)) {
+		whole = static_cast<char *>(std::malloc(static_cast<size_t>(needed) + 1));
+		if (whole)
+			std::vsnprintf(whole, static_cast<size_t>(needed) + 1, format, again);
+	}
+	va_end(again);
+	if (needed < 0)
+		text[0] = '\0';
+	the_logger.handler(level, whole ? whole : text, the_logger.user_data);
+	std::free(whole);
+}
 
 }  // namespace
 
-unsigned rde_bej_log_threshold() { return threshold; }
+unsigned rde_bej_log_threshold() { return the_logger.threshold; }
+
+extern "C" void rde_bej_set_log_handler(rde_bej_log_handler handler, void *user_data)
+{
+	the_logger.handler = handler;
+	the_logger.user_data = handler ? user_data : nullptr;
+}
 
 extern "C" void rde_bej_init(void)
 {
+	unsigned &threshold = the_logger.threshold;
 	threshold = RDE_BEJ_LOG_INFO;
 	const char *env = std::getenv("LIBRDE_LOG_LEVEL");
 	if (!env)
@@ -40,11 +76,16 @@ extern "C" void rde_bej_log(unsigned level, const char *format, ...)
 	// which only the "quiet" threshold (or lower) lets through.
 	if (level > RDE_BEJ_LOG_QUIET)
 		level = RDE_BEJ_LOG_QUIET;
-	if (level < threshold)
+	if (level < the_logger.threshold)
 		return;
-	std::fprintf(stderr, "librde[%s]: ", level_names[level]);
 	va_list args;
 	va_start(args, format);
+	if (the_logger.handler) {
+		hand_over(level, format, args);
+		va_end(args);
+		return;
+	}
+	std::fprintf(stderr, "librde[%s]: ", level_names[level]);
 	std::vfprintf(stderr, format, args);
 	va_end(args);
 	std::fputc('\n', stderr);

@@ -66,16 +66,18 @@ unsigned char *arena_block(rde_bej_arena *arena, size_t size)
 	return reinterpret_cast<unsigned char *>(block) + ARENA_HEADER;
 }
 
-// Hands out zeroed memory: blocks start zeroed and nothing is ever reused.
-void *arena_alloc(rde_bej_arena *arena, size_t size)
+// Hands out zeroed memory aligned to `align` (a power of two up to
+// ARENA_ALIGN): blocks start zeroed and nothing is ever reused.  Strings
+// take any byte, so that short ones do not round up to the next sixteen.
+void *arena_alloc(rde_bej_arena *arena, size_t size, size_t align)
 {
 	if (size > SIZE_MAX - ARENA_ALIGN)
 		return nullptr;
-	size = (size + ARENA_ALIGN - 1) & ~(ARENA_ALIGN - 1);
-	if (size <= arena->left) {
-		void *p = arena->position;
-		arena->position += size;
-		arena->left -= size;
+	size_t pad = -reinterpret_cast<uintptr_t>(arena->position) & (align - 1);
+	if (pad + size <= arena->left) {
+		void *p = arena->position + pad;
+		arena->position += pad + size;
+		arena->left -= pad + size;
 		return p;
 	}
 	// A large request gets a block of its own, so that the room left in
@@ -125,9 +127,9 @@ bool attach_arena(rde_bej_value *root)
 	return true;
 }
 
-void *value_buffer_alloc(rde_bej_value *value, size_t size)
+void *value_buffer_alloc(rde_bej_value *value, size_t size, size_t align)
 {
-	return value->arena ? arena_alloc(value->arena, size) : std::malloc(size);
+	return value->arena ? arena_alloc(value->arena, size, align) : std::malloc(size);
 }
 
 void value_buffer_release(rde_bej_value *value, void *buffer)
@@ -142,7 +144,8 @@ rde_bej_value *new_bej_value(rde_bej_value *parent)
 	if (parent && parent->arena) {
 		// Arena memory comes zeroed (calloc, or fresh pages), and a node
 		// is a plain record: its all-zero bytes are the empty node.
-		value = static_cast<rde_bej_value *>(arena_alloc(parent->arena, sizeof(rde_bej_value)));
+		value = static_cast<rde_bej_value *>(
+			arena_alloc(parent->arena, sizeof(rde_bej_value), alignof(rde_bej_value)));
 		if (value) {
 			value->arena = parent->arena;
 			value->pooled = 1;
@@ -210,7 +213,9 @@ void release_payload(rde_bej_value *value)
 	if (value->type == RDE_BEJ_DATA_TYPE_STRING)
 		std::free(value->payload.string);
 	else if (value->type == RDE_BEJ_DATA_TYPE_BYTESTRING)
-		std::free(value->payload.bytestring.data);
+		std::free(value->payload.bytestring);
+	else if (value->type == RDE_BEJ_DATA_TYPE_REAL)
+		std::free(value->payload.real);
 }
 
 }  // namespace
@@ -255,12 +260,9 @@ extern "C" int rde_bej_find(rde_bej_value *value, const char *name, rde_bej_valu
 			return 0;
 		}
 	}
-	std::string_view whole(name);
-	size_t at = whole.find('@');
-	if (at == std::string_view::npos)
+	std::string_view property_part, annotation_part;
+	if (!split_annotation_name(name, &property_part, &annotation_part))
 		return -ENOENT;
-	std::string_view property_part = whole.substr(0, at);
-	std::string_view annotation_part = whole.substr(at);
 	for (rde_bej_value *v = value->children_first; v; v = v->next) {
 		if (v->annotated_property && v->annotated_property->name &&
 		    property_part == v->annotated_property->name && v->property &&
@@ -288,7 +290,7 @@ void format_trace_text(const rde_bej_value *value, unsigned type, char *text, si
 		std::snprintf(text, size, "null");
 		break;
 	case RDE_BEJ_DATA_TYPE_INTEGER:
-		if (value->payload.integer.negative)
+		if (value->negative)
 			std::snprintf(text, size, "%lld",
 				      static_cast<long long>(value->payload.integer.value));
 		else
@@ -302,11 +304,13 @@ void format_trace_text(const rde_bej_value *value, unsigned type, char *text, si
 	case RDE_BEJ_DATA_TYPE_STRING:
 		std::snprintf(text, size, "%s", value->payload.string ? value->payload.string : "");
 		break;
-	case RDE_BEJ_DATA_TYPE_REAL:
-		std::snprintf(text, size, "%llu.%llu",
-			      static_cast<unsigned long long>(value->payload.real.whole),
-			      static_cast<unsigned long long>(value->payload.real.fraction));
+	case RDE_BEJ_DATA_TYPE_REAL: {
+		const rde_bej_real none{};  // a real whose buffer could not be had
+		const rde_bej_real &real = value->payload.real ? *value->payload.real : none;
+		std::snprintf(text, size, "%llu.%llu", static_cast<unsigned long long>(real.whole),
+			      static_cast<unsigned long long>(real.fraction));
 		break;
+	}
 	case RDE_BEJ_DATA_TYPE_BOOLEAN:
 		std::snprintf(text, size, "%s", value->payload.boolean ? "true" : "false");
 		break;

@@ -1,12 +1,38 @@
-// The walk from a decoded value tree to json-c values (decode).
+// The first pass of decode's conversion from a decoded value tree to JSON
+// text: everything that can go wrong is found here, before the map is read.
 #ifndef BEJCONV_BEJ_TO_JSON_H
 #define BEJCONV_BEJ_TO_JSON_H
 
-#include <json-c/json.h>
 #include <librde/rde_bej.h>
 
-// Converts value and everything below it.  Returns 0 and the new json-c
-// value in *json (nullptr for a BEJ null), or a negative errno and nothing.
-int convert_bej_value(rde_bej_value *value, json_object **json);
+#include <unordered_map>
+
+// A JSON object keeps one member per name: a later member of the same name
+// replaces the earlier one's value and the name keeps its first place.
+// This records, for the sets where names repeat, which value goes where.
+class member_replacements {
+      public:
+	// The value to write at member's place: member itself, another member
+	// of its set, or nullptr when the member is left out.
+	rde_bej_value *value_at(rde_bej_value *member) const
+	{
+		if (replaced_.empty())
+			return member;
+		auto found = replaced_.find(member);
+		return found == replaced_.end() ? member : found->second;
+	}
+
+	void replace(rde_bej_value *member, rde_bej_value *value) { replaced_[member] = value; }
+
+      private:
+	std::unordered_map<rde_bej_value *, rde_bej_value *> replaced_;
+};
+
+// Checks the whole tree in the order the values would be written, and
+// fails at the first value that JSON cannot show (a bytestring, a choice, a
+// member without a name, a getter's refusal) with its message.  Undoes the
+// encoder's quoting of string values in place (a backslash before a double
+// quote goes) and fills replacements.  Returns 0 or a negative errno.
+int prepare_bej_tree(rde_bej_value *root, member_replacements *replacements);
 
 #endif

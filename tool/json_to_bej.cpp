@@ -1,18 +1,34 @@
 // The walk from a parsed JSON document to builder calls.  The JSON type of
 // each value chooses the builder call; for strings the dictionary decides
 // between an enumeration option and a string.  The builder checks every
-// name and type, so this walk keeps no state and undoes nothing: the first
-// failure travels back up unchanged and the caller discards the builder.
+// name and type, so this walk keeps no state of its own and undoes nothing:
+// the first failure travels back up unchanged and the caller discards the
+// builder.
 #include "json_to_bej.h"
 
+#include "abbreviation.h"
 #include "program.h"
-#include "url_macros.h"
 
 #include <cerrno>
 #include <cstdio>
 
-int convert_json_string(rde_bej_builder *builder, const char *name, json_object *value)
+namespace {
+
+// What the walk works with: the builder it fills, and the URL table and
+// buffer that string values are abbreviated with.
+struct json_walk {
+	rde_bej_builder *builder;
+	const url_table &table;
+	abbreviation_buffer abbreviated;
+};
+
+int convert_json_value(json_walk &walk, const char *name, json_object *value);
+
+// Adds a string: an enumeration option or an abbreviated string, by the
+// dictionary type of its property.
+int convert_json_string(json_walk &walk, const char *name, json_object *value)
 {
+	rde_bej_builder *builder = walk.builder;
 	uint32_t type = 0;
 	int status = rde_bej_get_scope_type(builder, &type);
 	if (status != 0)
@@ -32,7 +48,8 @@ int convert_json_string(rde_bej_builder *builder, const char *name, json_object 
 		// Option names are matched as written, never abbreviated.
 		return rde_bej_add_enum(builder, name, text);
 	case RDE_BEJ_DATA_TYPE_STRING:
-		return rde_bej_add_string(builder, name, abbreviate_urls(text));
+		return rde_bej_add_string(builder, name,
+					  abbreviate_urls(walk.table, text, walk.abbreviated));
 	default:
 		// A string for an integer, boolean, real, ... property; the
 		// enclosing member reports it.
@@ -40,10 +57,47 @@ int convert_json_string(rde_bej_builder *builder, const char *name, json_object 
 	}
 }
 
-int convert_json_value(rde_bej_builder *builder, const char *name, json_object *value)
+// Adds the members of object to the builder's current scope, opening no
+// set for the object itself.
+int convert_json_object(json_walk &walk, json_object *object)
 {
-	int status;
+	// json-c keeps members in the order their keys first appear.  The next
+	// member's key and value are fetched while this one is converted: the
+	// tree is far larger than the cache, and each member is a miss.
+	for (lh_entry *e = lh_table_head(json_object_get_object(object)); e; e = lh_entry_next(e)) {
+		if (const lh_entry *next = lh_entry_next(e)) {
+			__builtin_prefetch(lh_entry_k(next));
+			__builtin_prefetch(lh_entry_v(next));
+		}
+		const char *key = static_cast<const char *>(lh_entry_k(e));
+		auto *member = static_cast<json_object *>(lh_entry_v(e));
+		int status = convert_json_value(walk, key, member);
+		if (status != 0) {
+			fprintf(stderr, "%s: failed to convert property '%s'\n", program_name, key);
+			return status;
+		}
+	}
+	return 0;
+}
 
+// Adds the elements of array, in index order, as unnamed values.
+int convert_json_elements(json_walk &walk, json_object *array)
+{
+	size_t length = json_object_array_length(array);
+	for (size_t i = 0; i < length; i++) {
+		int status = convert_json_value(walk, nullptr, json_object_array_get_idx(array, i));
+		if (status != 0)
+			return status;
+	}
+	return 0;
+}
+
+// Adds value under name (nullptr for an array item or the top level) to the
+// builder's current scope.
+int convert_json_value(json_walk &walk, const char *name, json_object *value)
+{
+	rde_bej_builder *builder = walk.builder;
+	int status;
 	switch (json_object_get_type(value)) {
 	case json_type_null:
 		return rde_bej_add_null(builder, name);
@@ -55,46 +109,34 @@ int convert_json_value(rde_bej_builder *builder, const char *name, json_object *
 	case json_type_int:
 		return rde_bej_add_integer(builder, name, json_object_get_int64(value));
 	case json_type_object:
-		status = rde_bej_set_begin(builder, name);
-		if (status != 0)
-			return status;
-		status = convert_json_object(builder, value);
-		if (status != 0)
+		if ((status = rde_bej_set_begin(builder, name)) != 0 ||
+		    (status = convert_json_object(walk, value)) != 0)
 			return status;
 		return rde_bej_set_end(builder);
-	case json_type_array: {
-		status = rde_bej_array_begin(builder, name);
-		if (status != 0)
+	case json_type_array:
+		if ((status = rde_bej_array_begin(builder, name)) != 0 ||
+		    (status = convert_json_elements(walk, value)) != 0)
 			return status;
-		size_t length = json_object_array_length(value);
-		for (size_t i = 0; i < length; i++) {
-			status = convert_json_value(builder, nullptr,
-						    json_object_array_get_idx(value, i));
-			if (status != 0)
-				return status;
-		}
 		return rde_bej_array_end(builder);
-	}
 	case json_type_string:
-		return convert_json_string(builder, name, value);
+		return convert_json_string(walk, name, value);
 	default:
 		fprintf(stderr, "%s: found unknown JSON type\n", program_name);
 		return -EINVAL;
 	}
 }
 
-int convert_json_object(rde_bej_builder *builder, json_object *object)
+}  // namespace
+
+int convert_json_document(rde_bej_builder *builder, const url_table &table, json_object *root)
 {
-	// Only ever handed objects; anything else has no member table to walk.
-	if (json_object_get_type(object) != json_type_object)
-		return -EINVAL;
-	// json-c keeps members in the order their keys first appear.
-	json_object_object_foreach(object, key, member) {
-		int status = convert_json_value(builder, key, member);
-		if (status != 0) {
-			fprintf(stderr, "%s: failed to convert property '%s'\n", program_name, key);
-			return status;
-		}
+	json_walk walk{builder, table, {}};
+	switch (json_object_get_type(root)) {
+	case json_type_object:
+		return convert_json_object(walk, root);
+	case json_type_array:
+		return convert_json_elements(walk, root);
+	default:
+		return convert_json_value(walk, nullptr, root);
 	}
-	return 0;
 }

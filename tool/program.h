@@ -3,6 +3,15 @@
 #ifndef BEJCONV_PROGRAM_H
 #define BEJCONV_PROGRAM_H
 
+#include <cstdio>
+#include <cstring>
+
 extern const char *program_name;
+
+// "program: path: reason", the message for a file that cannot be used.
+inline void report_path_error(const char *path, int error)
+{
+	fprintf(stderr, "%s: %s: %s\n", program_name, path, strerror(error));
+}
 
 #endif

@@ -2,9 +2,21 @@
  * librde: encode and decode Redfish resources in BEJ (binary encoded JSON).
  *
  * Every operation that can fail returns 0 or a negated errno value
- * (-EINVAL, -ENOMEM, -ENOENT, -EEXIST, -ERANGE, -EOPNOTSUPP) and logs its
- * reason on standard error through rde_bej_log().  Operations that return an
- * object return NULL on failure.  Every *_free() accepts NULL.
+ * (-EINVAL, -ENOMEM, -ENOENT, -EEXIST, -ERANGE, -EOPNOTSUPP), and operations
+ * that return an object return NULL on failure.  A failure logs one line
+ * with its reason through rde_bej_log() where it is found, except for these,
+ * which only return their status:
+ *  - a NULL builder, or a NULL place for a result, given to the builder's
+ *    operations or to rde_bej_encode() (-EINVAL);
+ *  - an option that the property does not have, or a NULL option, given to
+ *    rde_bej_add_enum(), and a NULL string given to rde_bej_add_string()
+ *    (-EINVAL, kept by the builder);
+ *  - every later call on a builder that has failed (its first status);
+ *  - rde_bej_find() missing the name (-ENOENT);
+ *  - a decoded enumeration option whose number cannot be read (-EINVAL);
+ *  - the readers of BEJ and dictionary bytes, which say where and why in
+ *    their rde_bej_read_error instead.
+ * Every *_free() accepts NULL.
  *
  * The library is single-threaded: a context and everything made from it are
  * used from one thread.
@@ -69,8 +81,17 @@ typedef struct rde_bej_locator_component {
  * Call once before any other operation; calling again starts over. */
 void rde_bej_init(void);
 
-/* Writes "librde[LEVEL]: message\n" to stderr when level >= the threshold.
- * Levels above RDE_BEJ_LOG_QUIET are clamped to it. */
+/* Receives each library message that passes the threshold: its level and
+ * its text, without the "librde[LEVEL]: " prefix and without a newline. */
+typedef void (*rde_bej_log_handler)(unsigned level, const char *message, void *user_data);
+
+/* Sends library messages to handler, with user_data, instead of stderr;
+ * NULL restores stderr.  rde_bej_init() leaves the handler as it is. */
+void rde_bej_set_log_handler(rde_bej_log_handler handler, void *user_data);
+
+/* Writes "librde[LEVEL]: message\n" to stderr (or hands the message to the
+ * log handler) when level >= the threshold.  Levels above RDE_BEJ_LOG_QUIET
+ * are clamped to it. */
 void rde_bej_log(unsigned level, const char *format, ...)
 	__attribute__((format(printf, 2, 3)));
 
@@ -87,6 +108,16 @@ rde_bej_context *rde_bej_context_new(void);
 /* Frees the context and every dictionary registered in it.  Builders, trees
  * and locators made from it must be freed first. */
 void rde_bej_context_free(rde_bej_context *context);
+
+/* Options of a context, bits for rde_bej_context_set_options().
+ * RDE_BEJ_ACCEPT_SEQUENCE_GAPS: accept dictionaries whose child lists are
+ * numbered with gaps (rising, not 0, 1, 2 ...), a list ending before the
+ * first number that does not rise, as some published dictionaries are. */
+#define RDE_BEJ_ACCEPT_SEQUENCE_GAPS 0x1u
+
+/* Sets the options (none by default) for the dictionaries registered from
+ * then on.  Returns 0, or -EINVAL for an unknown option bit. */
+int rde_bej_context_set_options(rde_bej_context *context, unsigned options);
 
 /* Registers a dictionary (copied; the caller keeps its buffer) under a schema
  * type, 2 for the annotation dictionary; uri may be NULL.  Returns a status. */
@@ -208,6 +239,123 @@ int rde_bej_get_string(rde_bej_value *value, char **out);
 
 /* The chosen enumeration option's name, owned by the dictionary. */
 int rde_bej_get_enum(const rde_bej_value *value, const char **out);
+
+/* ---- Reading BEJ and dictionary bytes --------------------------------- */
+
+/* These readers need no context and log nothing: they are for tools that
+ * show what bytes hold, malformed ones included.  Every read is bounded by
+ * the length given; a read that fails says where and why. */
+
+/* Flag bits of a format byte (the data type is its high nibble). */
+#define RDE_BEJ_FORMAT_DEFERRED_BINDING 0x01
+#define RDE_BEJ_FORMAT_TOP_LEVEL_ANNOTATION 0x02
+#define RDE_BEJ_FORMAT_NULLABLE 0x04
+
+/* Where a read stopped: the offset of the first byte that could not be read
+ * (the length when bytes are missing) and a static, lower-case reason. */
+typedef struct rde_bej_read_error {
+	size_t offset;
+	const char *reason;
+} rde_bej_read_error;
+
+/* The seven-byte header of a BEJ encoding. */
+typedef struct rde_bej_encoding_header {
+	uint32_t version;      /* 0xF1F0F000 or 0xF1F1F000 */
+	uint16_t flags;
+	uint8_t schema_class;
+} rde_bej_encoding_header;
+
+/* The parts of a BEJ real: whole.(leading zeros)(fraction) x 10^exponent. */
+typedef struct rde_bej_real_parts {
+	int64_t whole;
+	int64_t exponent;
+	uint64_t fraction;
+	uint64_t leading_zero_count;
+} rde_bej_real_parts;
+
+/* One tuple (sequence number, format, length, value) as the reader hands it
+ * out.  Offsets count from the first byte given to the reader. */
+typedef struct rde_bej_tuple {
+	size_t offset;             /* of the tuple's sequence-number field */
+	unsigned depth;            /* 0 at the top; +1 in a set, array or annotation */
+	uint64_t index;            /* position among its parent's members; 0 at the
+				      top and for the inner tuple of an annotation */
+	uint64_t sequence_number;  /* the field without its selector bit */
+	unsigned selector;         /* 1: annotation dictionary, 0: schema dictionary */
+	uint8_t format;            /* data type in the high nibble, flags below */
+	uint64_t length;           /* number of value bytes */
+	size_t value_offset;
+	const uint8_t *value;      /* the value bytes, borrowed from the caller */
+	/* The value read by data type (the other members are 0): */
+	union {
+		uint64_t child_count;   /* set, array */
+		struct {
+			int64_t value;  /* two's complement bits */
+			bool negative;  /* clear with value < 0: a 9-byte number >= 2^63 */
+		} integer;
+		uint64_t enum_option;   /* the option's sequence number */
+		bool boolean;
+		uint32_t resource_link;
+		rde_bej_real_parts real;
+	} data;                    /* strings and bytestrings are `value` */
+} rde_bej_tuple;
+
+/* Called for every tuple in stream order: a set's or array's members after
+ * it, an annotation's inner tuple after the outer one.  Non-zero stops. */
+typedef int (*rde_bej_tuple_handler)(const rde_bej_tuple *tuple, void *user_data);
+
+/* Walks a BEJ encoding: its header (stored in *header when not NULL), then one
+ * tuple that must use up the rest.  Returns 0, the handler's non-zero value,
+ * or -EINVAL at the first malformed byte with *error (when not NULL) set. */
+int rde_bej_read_encoding(const uint8_t *bytes, size_t length, rde_bej_encoding_header *header,
+			  rde_bej_tuple_handler handler, void *user_data,
+			  rde_bej_read_error *error);
+
+/* Walks a bare stream of tuples without header (a value cut out of an
+ * encoding), one after the other to the end; returns like the above. */
+int rde_bej_read_tuples(const uint8_t *bytes, size_t length, rde_bej_tuple_handler handler,
+			void *user_data, rde_bej_read_error *error);
+
+/* Reads one nnint (a length byte, then that many bytes, least significant
+ * first) into *value.  Returns the bytes it takes, or -EINVAL when malformed. */
+int rde_bej_read_nnint(const uint8_t *bytes, size_t length, uint64_t *value);
+
+/* The header of dictionary bytes, fields in host order. */
+typedef struct rde_bej_dictionary_header {
+	uint8_t version_tag;
+	uint8_t dictionary_flags;
+	uint16_t entry_count;
+	uint32_t schema_version;
+	uint32_t dictionary_size;  /* as written; the size given is what counts */
+} rde_bej_dictionary_header;
+
+/* One dictionary entry, fields in host order, with what they lead to. */
+typedef struct rde_bej_dictionary_entry {
+	uint16_t index;               /* position in the entry table */
+	uint8_t format;               /* data type in the high nibble, flags below */
+	uint16_t sequence_number;
+	uint16_t child_pointer_offset;
+	uint16_t child_count;
+	uint8_t name_length;          /* with the terminating NUL */
+	uint16_t name_offset;
+	const char *name;             /* inside the bytes, or NULL when not valid */
+	int32_t first_child;          /* entry index of the first child, or -1 when
+					 there are none or the range leaves the table */
+} rde_bej_dictionary_entry;
+
+/* Reads the header of size dictionary bytes.  Returns 0, or -EINVAL with
+ * *error (when not NULL) set when the bytes cannot hold it. */
+int rde_bej_read_dictionary_header(const void *data, size_t size,
+				   rde_bej_dictionary_header *header, rde_bej_read_error *error);
+
+/* Reads entry index of size dictionary bytes; the name points into data.
+ * Returns 0, or -EINVAL with *error set when the entry is not there. */
+int rde_bej_read_dictionary_entry(const void *data, size_t size, unsigned index,
+				  rde_bej_dictionary_entry *entry, rde_bej_read_error *error);
+
+/* The bytes of a registered dictionary (the library's copy, owned by the
+ * dictionary), their number stored in *size; for the two readers above. */
+const uint8_t *rde_bej_dictionary_get_data(const rde_bej_dictionary *dictionary, size_t *size);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,231 @@
+// Measures whole processes on the inputs that bench_prepare wrote: bejconv's
+// encode and decode next to json-c's parse, and parse plus pretty print, of
+// the same document, all in the same run, interleaved, medians of the runs.
+// With a second bejconv (an earlier build), that one is measured alongside
+// and its outputs are compared with the first one's.
+//
+//   bench_run [--runs=N] INPUT_DIR BEJCONV [EARLIER_BEJCONV]
+//
+// Time is processor time (user and system) of the process, which stays
+// steadier than wall time on a shared machine; peak is its peak resident set.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct sample {
+	double seconds;
+	long kib;
+};
+
+// Runs argv with stderr to /dev/null; returns what it writes to stdout.
+// The exit status goes to *status.
+std::string run(const std::vector<std::string> &argv, int *status)
+{
+	int fds[2];
+	if (pipe(fds) != 0)
+		return "";
+	pid_t child = fork();
+	if (child == 0) {
+		FILE *null = fopen("/dev/null", "w");
+		dup2(fds[1], 1);
+		dup2(fileno(null), 2);
+		close(fds[0]);
+		std::vector<char *> args;
+		for (const std::string &a : argv)
+			args.push_back(const_cast<char *>(a.c_str()));
+		args.push_back(nullptr);
+		execv(args[0], args.data());
+		_exit(127);
+	}
+	close(fds[1]);
+	std::string out;
+	char chunk[65536];
+	for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;)
+		out.append(chunk, static_cast<size_t>(n));
+	close(fds[0]);
+	int wstatus = 0;
+	waitpid(child, &wstatus, 0);
+	*status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128;
+	return out;
+}
+
+double median(std::vector<double> values)
+{
+	std::sort(values.begin(), values.end());
+	size_t n = values.size();
+	return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// One measured command and its samples.
+struct row {
+	std::string label;
+	std::vector<std::string> argv;
+	std::vector<sample> samples;
+
+	double seconds() const
+	{
+		std::vector<double> v;
+		for (const sample &s : samples)
+			v.push_back(s.seconds);
+		return median(v);
+	}
+	double mib() const
+	{
+		std::vector<double> v;
+		for (const sample &s : samples)
+			v.push_back(double(s.kib) / 1024);
+		return median(v);
+	}
+};
+
+struct tools {
+	std::string measure, floor, bejconv, earlier;
+	int runs = 5;
+};
+
+bool measure(const tools &t, row &r)
+{
+	std::vector<std::string> argv = {t.measure};
+	argv.insert(argv.end(), r.argv.begin(), r.argv.end());
+	int status = 0;
+	std::istringstream result(run(argv, &status));
+	int code = -1;
+	sample s{};
+	result >> code >> s.seconds >> s.kib;
+	if (status != 0 || code != 0) {
+		fprintf(stderr, "bench_run: %s failed (status %d)\n", r.argv[0].c_str(), code);
+		return false;
+	}
+	r.samples.push_back(s);
+	return true;
+}
+
+std::vector<std::string> command(const std::string &bejconv, const std::string &base,
+				 const std::string &action, const std::string &file)
+{
+	return {bejconv,
+		"-s",
+		base + ".schema.bin",
+		"-a",
+		base + ".annotation.bin",
+		"-m",
+		base + ".map",
+		action,
+		file};
+}
+
+// Encodes the input with each bejconv (the BEJ that decode reads) and
+// compares what the two builds write.
+bool prepare(const tools &t, const std::string &base)
+{
+	int status = 0;
+	std::string bej = run(command(t.bejconv, base, "encode", base + ".json"), &status);
+	if (status != 0) {
+		fprintf(stderr, "bench_run: %s does not encode\n", base.c_str());
+		return false;
+	}
+	std::ofstream(base + ".bej", std::ios::binary | std::ios::trunc) << bej;
+	if (t.earlier.empty())
+		return true;
+	int s1 = 0, s2 = 0;
+	bool same_bej = run(command(t.earlier, base, "encode", base + ".json"), &s1) == bej;
+	bool same_json = run(command(t.bejconv, base, "decode", base + ".bej"), &s1) ==
+			 run(command(t.earlier, base, "decode", base + ".bej"), &s2);
+	printf("both builds: %s BEJ, %s decoded JSON\n", same_bej ? "the same" : "DIFFERENT",
+	       same_json && s1 == s2 ? "the same" : "DIFFERENT");
+	return true;
+}
+
+void print_rows(const std::vector<row> &rows)
+{
+	const row &parse = rows[0], &print = rows[1];
+	printf("%-30s %9s %9s %14s %14s\n", "", "time s", "peak MiB", "time ratio", "peak ratio");
+	for (const row &r : rows) {
+		printf("%-30s %9.3f %9.1f", r.label.c_str(), r.seconds(), r.mib());
+		const row *floor = r.label.find("encode") != std::string::npos   ? &parse
+				   : r.label.find("decode") != std::string::npos ? &print
+										 : nullptr;
+		if (floor)
+			printf(" %6.2f x %-5s %6.2f x %-5s", r.seconds() / floor->seconds(),
+			       floor == &parse ? "parse" : "print", r.mib() / floor->mib(),
+			       floor == &parse ? "parse" : "print");
+		printf("\n");
+	}
+}
+
+bool bench_input(const tools &t, const fs::path &dir, const std::string &name)
+{
+	std::string base = (dir / name).string();
+	if (!fs::exists(base + ".json"))
+		return true;
+	if (!prepare(t, base))
+		return false;
+	std::vector<row> rows = {
+		{"json-c parse", {t.floor, "parse", base + ".json"}, {}},
+		{"json-c parse + pretty print", {t.floor, "print", base + ".json"}, {}},
+	};
+	for (std::string action : {"encode", "decode"}) {
+		std::string file = base + (action == "encode" ? ".json" : ".bej");
+		if (!t.earlier.empty())
+			rows.push_back({"bejconv " + action + " (earlier)",
+					command(t.earlier, base, action, file),
+					{}});
+		rows.push_back({"bejconv " + action, command(t.bejconv, base, action, file), {}});
+	}
+	for (int k = 0; k < t.runs; k++)
+		for (row &r : rows)
+			if (!measure(t, r))
+				return false;
+	printf("== %s: %zu bytes of JSON, %zu of BEJ; medians of %d runs\n", name.c_str(),
+	       fs::file_size(base + ".json"), fs::file_size(base + ".bej"), t.runs);
+	print_rows(rows);
+	printf("\n");
+	return true;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+	tools t;
+	std::vector<std::string> operands;
+	for (int i = 1; i < argc; i++) {
+		std::string arg = argv[i];
+		if (arg.rfind("--runs=", 0) == 0)
+			t.runs = std::max(1, atoi(arg.c_str() + 7));
+		else
+			operands.push_back(arg);
+	}
+	if (operands.size() < 2 || operands.size() > 3) {
+		fprintf(stderr, "Usage: %s [--runs=N] INPUT_DIR BEJCONV [EARLIER_BEJCONV]\n",
+			argv[0]);
+		return 2;
+	}
+	fs::path here = fs::canonical("/proc/self/exe").parent_path();
+	t.measure = (here / "bench_measure").string();
+	t.floor = (here / "jsonc_floor").string();
+	t.bejconv = fs::absolute(operands[1]).string();
+	if (operands.size() == 3)
+		t.earlier = fs::absolute(operands[2]).string();
+
+	row help = {"bejconv -h", {t.bejconv, "-h"}, {}};
+	for (int k = 0; k < t.runs; k++)
+		if (!measure(t, help))
+			return 1;
+	printf("bejconv -h: peak %.1f MiB\n\n", help.mib());
+	for (const char *name : {"example", "1M", "8M", "logentry"})
+		if (!bench_input(t, operands[0], name))
+			return 1;
+	return 0;
+}

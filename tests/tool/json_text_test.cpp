@@ -1,0 +1,276 @@
+// Decode's JSON text held to json-c's own printer: a compact walk builds
+// json-c values from the same decoded tree, json-c prints them pretty, the
+// whole-text expansion expands that, and the writer's text must be the same
+// bytes.  The trees are random ones, the decoder's test vectors and every
+// reference mockup.
+#include "bej_internal.h"
+#include "bej_to_json.h"
+#include "capture.h"
+#include "decoded_json.h"
+#include "dictc.h"
+#include "expansion.h"
+#include "json_text.h"
+#include "paths.h"
+
+#include <gtest/gtest.h>
+#include <json-c/json.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+
+url_table urls;  // the map in json_text/
+
+// Compares the writer's text of a tree with the reference text, both
+// expanded; false when the tree cannot be written (its message is dropped).
+bool same_text(rde_bej_value *tree, const std::string &what, size_t *length = nullptr)
+{
+	static char *buffer = static_cast<char *>(calloc(EXPANSION_BUFFER_SIZE, 1));
+	member_replacements replacements;
+	stderr_capture quiet;
+	if (!tree || prepare_bej_tree(tree, &replacements) != 0)
+		return false;
+	url_expander out(urls, buffer);
+	write_json_text(tree, replacements, out);
+	std::string written(buffer, out.finish());
+
+	json_object *json = decoded_json(tree);
+	size_t printed = 0;
+	const char *text = json_object_to_json_string_length(json, JSON_C_TO_STRING_PRETTY,
+							     &printed);
+	std::string reference(buffer, expand_url_macros(urls, text, printed, buffer));
+	json_object_put(json);
+	EXPECT_EQ(reference, written) << what;
+	if (length)
+		*length = written.size();
+	return true;
+}
+
+// A context with the dictionaries of two descriptions (no annotation
+// dictionary for an empty one), and what it decodes; the schema
+// dictionary's name is the caller's.
+struct context {
+	rde_bej_context *handle = rde_bej_context_new();
+	context(const std::string &schema, const std::string &annotation)
+	{
+		stderr_capture quiet;  // dictionaries the library refuses
+		for (const std::string *text : {&schema, &annotation}) {
+			bytes dictionary;
+			std::string error;
+			if (!text->empty() && dictc::compile(*text, &dictionary, &error))
+				rde_bej_add_dictionary(handle, text == &schema ? 0 : 2, nullptr,
+						       dictionary.data(), dictionary.size());
+		}
+	}
+	~context() { rde_bej_context_free(handle); }
+
+	rde_bej_value *decode(const char *name, const bytes &bej)
+	{
+		rde_bej_value *tree = nullptr;
+		stderr_capture quiet;
+		rde_bej_decode(handle, name, 0, bej.data(), bej.size(), nullptr, &tree);
+		return tree;
+	}
+};
+
+std::string data_dir() { return tests_source_dir() + "/tool/json_text/"; }
+std::string vectors_dir() { return tests_source_dir() + "/vectors/decode/"; }
+
+class JsonText : public testing::Test {
+      protected:
+	static void SetUpTestSuite()
+	{
+		rde_bej_init();
+		json_c_set_serialization_double_format(REAL_FORMAT, JSON_C_OPTION_GLOBAL);
+		std::string map = data_dir() + "map";
+		ASSERT_EQ(0, load_pdr_url_map(urls, map.c_str(), "/redfish/v1", nullptr));
+	}
+};
+
+bytes cat(std::initializer_list<bytes> parts)
+{
+	bytes out;
+	for (const bytes &part : parts)
+		out.insert(out.end(), part.begin(), part.end());
+	return out;
+}
+
+bytes tuple(uint64_t sequence_field, unsigned type, const bytes &payload)
+{
+	return cat({nnint(sequence_field), {uint8_t(type << 4)}, nnint(payload.size()), payload});
+}
+
+// A whole encoding: the header and the root set with these members.
+bytes resource(const bytes &members)
+{
+	return cat({parse_hex("00 f0 f0 f1 00 00 00"), tuple(0, 0, members)});
+}
+
+bytes integer_bytes(int64_t number)
+{
+	bytes out;
+	for (bool more = true; more; number >>= 8) {
+		out.push_back(uint8_t(number));
+		more = (number >> 7) != 0 && (number >> 7) != -1;
+	}
+	return out;
+}
+
+// Random encodings over the dictionaries in json_text/: the root holds one
+// property of each type the converter shows, the first two (a set and an
+// array of sets) with the root's own children so that trees nest at will.
+// Names hold every byte value between them, and the last property's name is
+// the third one's joined to the first annotation's.
+class random_encoding {
+      public:
+	explicit random_encoding(unsigned seed) : rng_(seed), spine_(rng_() % 4 ? 0 : rng_() % 60)
+	{}
+
+	// A set's members; down to the spine's depth, a single nested set.
+	bytes members(unsigned depth)
+	{
+		bool spine = depth < spine_;
+		unsigned count = spine ? 1 : depth > spine_ + 6 ? 0 : rng_() % (depth < 3 ? 7 : 3);
+		bytes out = nnint(count);
+		for (unsigned i = 0; i < count; i++) {
+			unsigned k = spine ? 0 : rng_() % 9, pick = spine ? 9 : rng_() % 10;
+			unsigned a = rng_() % 3, kind = a ? a + 3 : 2;  // integer, string, real
+			bytes annotation = tuple(a << 1 | 1, TYPES[kind], value(kind, depth));
+			out = cat({out, pick == 0   ? tuple(k << 1, RDE_BEJ_DATA_TYPE_NULL, {})
+					: pick == 1 ? annotation  // of the set itself
+					: pick == 2 ? tuple(k << 1, 10, annotation)
+						    : tuple(k << 1, TYPES[k], value(k, depth))});
+		}
+		return out;
+	}
+
+      private:
+	static constexpr unsigned TYPES[] = {0, 1, 3, 4, 5, 6, 7, 14, 3};
+
+	int64_t number() { return int64_t(uint64_t(rng_()) << 32 | rng_()) >> rng_() % 64; }
+
+	// Any bytes but NUL, with the beginnings of macros and escapes mixed in.
+	bytes text()
+	{
+		static const char *const SPECIAL[] = {"%L",  "%L5",  "%L007", "%L300", "%C",
+						      "%I1", "%I",   "%",     "W/",    "W",
+						      "W\\", "\\\"", "\\",    "/"};
+		std::string out;
+		for (size_t i = rng_() % 12; i > 0; i--)
+			out += rng_() % 2 ? SPECIAL[rng_() % 14]
+					  : std::string(1, char(1 + rng_() % 255));
+		return bytes(out.c_str(), out.c_str() + out.size() + 1);
+	}
+
+	bytes value(unsigned k, unsigned depth)
+	{
+		bytes out, whole = integer_bytes(rng_() % 3 ? number() % 100000000 : 0);
+		bytes power = rng_() % 3 ? bytes{} : integer_bytes(int(rng_() % 700) - 350);
+		switch (TYPES[k]) {
+		case RDE_BEJ_DATA_TYPE_SET:
+			return members(depth + 1);
+		case RDE_BEJ_DATA_TYPE_ARRAY:
+			out = nnint(depth < spine_ ? 1 : rng_() % 3);
+			for (uint64_t i = out.back(); i > 0; i--)
+				out = cat({out, tuple(rng_() % 3 << 1, 0, members(depth + 2))});
+			return out;
+		case RDE_BEJ_DATA_TYPE_ENUM:
+			return nnint(rng_() % 2);
+		case RDE_BEJ_DATA_TYPE_STRING:
+			return text();
+		case RDE_BEJ_DATA_TYPE_REAL:
+			return cat({nnint(whole.size()), whole, nnint(rng_() % 4),
+				    nnint(uint64_t(number()) % 1000000007), nnint(power.size()),
+				    power});
+		case RDE_BEJ_DATA_TYPE_BOOLEAN:
+			return {uint8_t(rng_() % 3)};
+		case RDE_BEJ_DATA_TYPE_RESOURCE_LINK:
+			return nnint(rng_());
+		default:
+			return integer_bytes(number());
+		}
+	}
+
+	std::mt19937 rng_;
+	unsigned spine_;
+};
+
+TEST_F(JsonText, RandomTrees)
+{
+	context c(read_file(data_dir() + "schema.json"), read_file(data_dir() + "annotation.json"));
+	int compared = 0;
+	for (unsigned seed = 1; seed <= 1000; seed++) {
+		rde_bej_value *tree = c.decode("R", resource(random_encoding(seed).members(0)));
+		compared += same_text(tree, "seed " + std::to_string(seed));
+		rde_bej_value_free(tree);
+	}
+	EXPECT_LT(900, compared);
+}
+
+TEST_F(JsonText, DecoderVectors)
+{
+	int compared = 0;
+	for (const auto &entry : std::filesystem::directory_iterator(vectors_dir())) {
+		std::string dir = entry.path().string() + "/", schema = dir + "schema.json";
+		if (!entry.is_directory() || read_file(dir + "expected").rfind("0\n", 0) != 0)
+			continue;
+		context c(read_file(file_exists(schema) ? schema : vectors_dir() + "schema.json"),
+			  file_exists(dir + "no-annotation")
+				  ? ""
+				  : read_file(vectors_dir() + "annotation.json"));
+		rde_bej_value *tree = c.decode("Root", parse_hex(read_file(dir + "input.hex")));
+		compared += same_text(tree, dir);
+		rde_bej_value_free(tree);
+	}
+	EXPECT_LT(3, compared);
+}
+
+// A text beyond the limit is cut at its 8,388,608th byte, in the middle of
+// an escape if need be; a macro begun below the limit is written whole.
+TEST_F(JsonText, LongTextsAreCut)
+{
+	context c(read_file(vectors_dir() + "schema.json"), "");
+	std::string macros, slashes = "x" + std::string(4500000, '/');
+	for (int i = 0; i < 400000; i++)
+		macros += "%L6";
+	for (const std::string *text : {&macros, &slashes}) {
+		bytes name(text->c_str(), text->c_str() + text->size() + 1);  // "Name"
+		rde_bej_value *tree = c.decode("Root",
+					       resource(cat({nnint(1), tuple(2, 5, name)})));
+		size_t length = 0;
+		EXPECT_TRUE(same_text(tree, "long text", &length));
+		EXPECT_EQ(text == &slashes, length == EXPANSION_LIMIT) << length;
+		rde_bej_value_free(tree);
+	}
+}
+
+// Registration keeps set members named, so these trees are made by hand:
+// a member without a name, and an annotation of an unnamed property (an
+// array item) among a set's members, have no key in JSON.
+TEST_F(JsonText, KeylessMembersAreRefused)
+{
+	context c(read_file(vectors_dir() + "schema.json"),
+		  read_file(vectors_dir() + "annotation.json"));
+	rde_bej_value *root = c.decode(
+		"Root", parse_hex(read_file(vectors_dir() + "annotations/input.hex")));
+	rde_bej_value *annotation = root->children_first->next, *count = annotation->next;
+	const rde_bej_property *item = count->next->children_first->property;
+	member_replacements replacements;
+	std::swap(annotation->annotated_property, item);
+	stderr_capture first;
+	EXPECT_EQ(-EINVAL, prepare_bej_tree(root, &replacements));
+	EXPECT_EQ("bejconv: found annotation '@odata.count' of a property without a name\n",
+		  first.text());
+	std::swap(annotation->annotated_property, item);
+	count->property = item;
+	stderr_capture second;
+	EXPECT_EQ(-EINVAL, prepare_bej_tree(root, &replacements));
+	EXPECT_EQ("bejconv: found a set member without a name\n", second.text());
+	rde_bej_value_free(root);
+}
+
+}  // namespace

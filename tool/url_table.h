@@ -1,0 +1,106 @@
+// The URL table: the PDR-to-URL map read into one record per id, each
+// entry's full URL composed from its parent's, and the index abbreviation
+// walks.  A run fills one table once (load_pdr_url_map) and only reads it
+// afterwards; the units that use it take it as a parameter.
+#ifndef BEJCONV_URL_TABLE_H
+#define BEJCONV_URL_TABLE_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+// The URL of id 1 when -u does not give one.
+inline constexpr const char *DEFAULT_PREFIX_URL = "/redfish/v1";
+
+inline constexpr size_t URL_TABLE_SIZE = 256;
+// Longest URL an entry (or the prefix) may have; also the longest text one
+// macro expands to.
+inline constexpr size_t MAX_URL_LENGTH = 101;
+
+// The two macros with fixed texts, "%C" and "%I1".
+inline constexpr char CHASSIS_URL[] = "/redfish/v1/Chassis/1";
+inline constexpr size_t CHASSIS_URL_LENGTH = sizeof CHASSIS_URL - 1;
+inline constexpr char INSTANCE_TEXT[] = "Tarnwhelk";
+inline constexpr size_t INSTANCE_TEXT_LENGTH = sizeof INSTANCE_TEXT - 1;
+
+// "%L" and the id in decimal, the macro of every id.
+struct url_macro {
+	char text[6];
+	uint8_t length;
+};
+
+constexpr url_macro make_url_macro(unsigned id)
+{
+	url_macro macro{{'%', 'L'}, 2};
+	char digits[3];
+	unsigned count = 0;
+	do {
+		digits[count++] = static_cast<char>('0' + id % 10);
+		id /= 10;
+	} while (id != 0);
+	while (count > 0)
+		macro.text[macro.length++] = digits[--count];
+	return macro;
+}
+
+inline constexpr auto URL_MACROS = [] {
+	std::array<url_macro, URL_TABLE_SIZE> macros{};
+	for (unsigned id = 0; id < URL_TABLE_SIZE; id++)
+		macros[id] = make_url_macro(id);
+	return macros;
+}();
+
+struct pdr_url_entry {
+	uint8_t present;  // the map has a line for this id
+	int32_t parent;
+	char name[30];  // up to 29 characters; ids 2 to 255 only
+	char url[MAX_URL_LENGTH + 1];
+	uint32_t url_length;
+};
+
+// A radix trie of the URLs of the present entries, so that abbreviation
+// compares at each position only the characters that can still match,
+// however many entries the map has.  Every node but the root is reached by
+// an edge labelled with a run of characters: `length` characters from
+// position `start` of the URL of entry `entry`.  An edge is found by its
+// parent node and the label's first byte, in an open-addressing hash.
+// best_id is the highest id whose URL ends at the node (0 for none).
+// starts_rule marks the bytes at which some abbreviation rule may apply.
+// Built and walked by the abbreviation unit.
+struct url_trie {
+	// The root, and per URL at most a new leaf and a split edge.
+	static constexpr size_t MAX_NODES = 1 + 2 * (URL_TABLE_SIZE - 1);
+	// At least twice the number of edges, so that a miss ends soon.
+	static constexpr size_t EDGE_SLOTS = 1024;
+	static_assert(2 * MAX_NODES <= EDGE_SLOTS);
+
+	struct node {
+		uint8_t entry;
+		uint8_t start;
+		uint8_t length;
+		uint8_t best_id;
+	};
+	struct edge {
+		uint32_t key;  // (parent + 1) << 8 | first byte; 0 marks a free slot
+		uint32_t child;
+	};
+
+	bool starts_rule[256];
+	node nodes[MAX_NODES];
+	edge edges[EDGE_SLOTS];
+	size_t node_count;
+};
+
+struct url_table {
+	pdr_url_entry entries[URL_TABLE_SIZE];
+	url_trie trie;
+};
+
+// Reads the map into table (all of it replaced), composes every URL with
+// prefix_url as the URL of id 1, indexes the URLs for abbreviation and
+// writes the percent file when percent_path is not null.  Returns 0 or -EIO
+// after a message.
+int load_pdr_url_map(url_table &table, const char *map_path, const char *prefix_url,
+		     const char *percent_path);
+
+#endif
