@@ -5,7 +5,8 @@ file(REMOVE_RECURSE ${STAGE})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${STAGE} OUTPUT_QUIET
 		COMMAND_ERROR_IS_FATAL ANY)
 foreach(f bin/bejconv bin/rde-dictc bin/rde-inspect ${LIBDIR}/librde.so.0 ${LIBDIR}/pkgconfig/librde.pc
-    include/librde/rde_bej.h ${MANDIR}/man1/bejconv.1 ${MANDIR}/man1/rde-inspect.1)
+    include/librde/rde_bej.h ${MANDIR}/man1/bejconv.1 ${MANDIR}/man1/rde-inspect.1
+    ${MANDIR}/man1/rde-dictc.1)
   if(NOT EXISTS ${STAGE}/${f})
     message(SEND_ERROR "not installed: ${f}")
   endif()
