@@ -37,15 +37,16 @@ constexpr std::array<bool, 256> SPECIAL = make_special();
 
 // A line break and the indent of up to INDENT_LEVELS levels.
 constexpr unsigned INDENT_LEVELS = 64;
-constexpr std::array<char, 1 + 2 * INDENT_LEVELS> make_line_start()
+constexpr size_t MAX_INDENT = 2 * INDENT_LEVELS;
+constexpr std::array<char, 1 + MAX_INDENT> make_line_start()
 {
-	std::array<char, 1 + 2 * INDENT_LEVELS> line{};
+	std::array<char, 1 + MAX_INDENT> line{};
 	line[0] = '\n';
 	for (size_t i = 1; i < line.size(); i++)
 		line[i] = ' ';
 	return line;
 }
-constexpr std::array<char, 1 + 2 *INDENT_LEVELS> LINE_START = make_line_start();
+constexpr std::array<char, 1 + MAX_INDENT> LINE_START = make_line_start();
 
 class json_writer {
       public:
@@ -208,10 +209,10 @@ class json_writer {
 	void line_start(unsigned level)
 	{
 		size_t indent = 2 * size_t{level};
-		size_t part = std::min<size_t>(indent, LINE_START.size() - 1);
+		size_t part = std::min(indent, MAX_INDENT);
 		out_.put_plain(LINE_START.data(), 1 + part);
 		for (indent -= part; indent > 0; indent -= part) {
-			part = std::min<size_t>(indent, LINE_START.size() - 1);
+			part = std::min(indent, MAX_INDENT);
 			out_.put_plain(LINE_START.data() + 1, part);
 		}
 	}
