@@ -11,6 +11,7 @@
 #include "expansion.h"
 #include "json_text.h"
 #include "paths.h"
+#include "run.h"
 
 #include <gtest/gtest.h>
 #include <json-c/json.h>
@@ -127,7 +128,7 @@ bytes integer_bytes(int64_t number)
 // the third one's joined to the first annotation's.
 class random_encoding {
       public:
-	explicit random_encoding(unsigned seed) : rng_(seed), spine_(rng_() % 4 ? 0 : rng_() % 60)
+	explicit random_encoding(unsigned seed) : rng_(seed), spine_(rng_() % 4 ? 0 : rng_() % 100)
 	{}
 
 	// A set's members; down to the spine's depth, a single nested set.
@@ -245,6 +246,31 @@ TEST_F(JsonText, LongTextsAreCut)
 		EXPECT_TRUE(same_text(tree, "long text", &length));
 		EXPECT_EQ(text == &slashes, length == EXPANSION_LIMIT) << length;
 		rde_bej_value_free(tree);
+	}
+}
+
+// A tree that JSON cannot show fails the run before the map is read (here
+// it does not exist) or the percent file written, with nothing on stdout.
+TEST_F(JsonText, RefusedTreesTouchNothing)
+{
+	std::string dir = make_temp_dir() + "/";
+	for (const char *name : {"schema", "annotation"}) {
+		bytes dictionary;
+		std::string error;
+		ASSERT_TRUE(dictc::compile(read_file(vectors_dir() + name + ".json"), &dictionary,
+					   &error));
+		write_bytes(dir + name + ".bin", dictionary);
+	}
+	for (const auto &entry : std::filesystem::directory_iterator(data_dir() + "refused")) {
+		std::string input = dir + entry.path().filename().string() + ".bej";
+		write_bytes(input, parse_hex(read_file(entry.path().string() + "/input.hex")));
+		run_result r = run_bejconv({"-s", dir + "schema.bin", "-a", dir + "annotation.bin",
+					    "-m", dir + "no-map", "-p", dir + "percent", "decode",
+					    input});
+		EXPECT_EQ(read_file(entry.path().string() + "/expected"), r.err) << input;
+		EXPECT_EQ(1, r.status);
+		EXPECT_EQ("", r.out);
+		EXPECT_FALSE(file_exists(dir + "percent"));
 	}
 }
 
