@@ -1,6 +1,9 @@
 #include "decoded_json.h"
 
-#include <string>
+#include "expansion.h"
+#include "json_text.h"
+
+#include <cstdlib>
 
 json_object *decoded_json(rde_bej_value *value)
 {
@@ -42,4 +45,22 @@ json_object *decoded_json(rde_bej_value *value)
 	default:
 		return nullptr;
 	}
+}
+
+decoded_texts texts_of(rde_bej_value *tree, const member_replacements &replacements,
+		       const url_table &table)
+{
+	static char *buffer = static_cast<char *>(calloc(EXPANSION_BUFFER_SIZE, 1));
+	decoded_texts texts;
+	url_expander out(table, buffer);
+	write_json_text(tree, replacements, out);
+	texts.written.assign(buffer, out.finish());
+
+	json_object *json = decoded_json(tree);
+	size_t length = 0;
+	const char *text = json_object_to_json_string_length(json, JSON_C_TO_STRING_PRETTY,
+							     &length);
+	texts.reference.assign(buffer, expand_url_macros(table, text, length, buffer));
+	json_object_put(json);
+	return texts;
 }

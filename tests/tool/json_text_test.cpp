@@ -26,28 +26,18 @@ using bytes = std::vector<uint8_t>;
 
 url_table urls;  // the map in json_text/
 
-// Compares the writer's text of a tree with the reference text, both
-// expanded; false when the tree cannot be written (its message is dropped).
+// Compares the writer's text of a tree with the reference text; false when
+// the tree cannot be written (its message is dropped).
 bool same_text(rde_bej_value *tree, const std::string &what, size_t *length = nullptr)
 {
-	static char *buffer = static_cast<char *>(calloc(EXPANSION_BUFFER_SIZE, 1));
 	member_replacements replacements;
 	stderr_capture quiet;
 	if (!tree || prepare_bej_tree(tree, &replacements) != 0)
 		return false;
-	url_expander out(urls, buffer);
-	write_json_text(tree, replacements, out);
-	std::string written(buffer, out.finish());
-
-	json_object *json = decoded_json(tree);
-	size_t printed = 0;
-	const char *text = json_object_to_json_string_length(json, JSON_C_TO_STRING_PRETTY,
-							     &printed);
-	std::string reference(buffer, expand_url_macros(urls, text, printed, buffer));
-	json_object_put(json);
-	EXPECT_EQ(reference, written) << what;
+	decoded_texts texts = texts_of(tree, replacements, urls);
+	EXPECT_EQ(texts.reference, texts.written) << what;
 	if (length)
-		*length = written.size();
+		*length = texts.written.size();
 	return true;
 }
 
