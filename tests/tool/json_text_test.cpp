@@ -101,16 +101,6 @@ bytes resource(const bytes &members)
 	return cat({parse_hex("00 f0 f0 f1 00 00 00"), tuple(0, 0, members)});
 }
 
-bytes integer_bytes(int64_t number)
-{
-	bytes out;
-	for (bool more = true; more; number >>= 8) {
-		out.push_back(uint8_t(number));
-		more = (number >> 7) != 0 && (number >> 7) != -1;
-	}
-	return out;
-}
-
 // Random encodings over the dictionaries in json_text/: the root holds one
 // property of each type the converter shows, the first two (a set and an
 // array of sets) with the root's own children so that trees nest at will.
@@ -142,7 +132,14 @@ class random_encoding {
       private:
 	static constexpr unsigned TYPES[] = {0, 1, 3, 4, 5, 6, 7, 14, 3};
 
-	int64_t number() { return int64_t(uint64_t(rng_()) << 32 | rng_()) >> rng_() % 64; }
+	// A bejInteger of count bytes, any of them (or 0 when count is 0).
+	bytes integer(size_t count)
+	{
+		bytes out(std::max<size_t>(count, 1));
+		for (uint8_t &byte : out)
+			byte = count ? uint8_t(rng_()) : 0;
+		return out;
+	}
 
 	// Any bytes but NUL, with the beginnings of macros and escapes mixed in.
 	bytes text()
@@ -159,8 +156,8 @@ class random_encoding {
 
 	bytes value(unsigned k, unsigned depth)
 	{
-		bytes out, whole = integer_bytes(rng_() % 3 ? number() % 100000000 : 0);
-		bytes power = rng_() % 3 ? bytes{} : integer_bytes(int(rng_() % 700) - 350);
+		bytes out, whole = integer(rng_() % 9),
+			   power = rng_() % 3 ? bytes{} : integer(1 + rng_() % 2);
 		switch (TYPES[k]) {
 		case RDE_BEJ_DATA_TYPE_SET:
 			return members(depth + 1);
@@ -174,15 +171,14 @@ class random_encoding {
 		case RDE_BEJ_DATA_TYPE_STRING:
 			return text();
 		case RDE_BEJ_DATA_TYPE_REAL:
-			return cat({nnint(whole.size()), whole, nnint(rng_() % 4),
-				    nnint(uint64_t(number()) % 1000000007), nnint(power.size()),
-				    power});
+			return cat({nnint(whole.size()), whole, nnint(rng_() % 4), nnint(rng_()),
+				    nnint(power.size()), power});
 		case RDE_BEJ_DATA_TYPE_BOOLEAN:
 			return {uint8_t(rng_() % 3)};
 		case RDE_BEJ_DATA_TYPE_RESOURCE_LINK:
 			return nnint(rng_());
 		default:
-			return integer_bytes(number());
+			return integer(1 + rng_() % 8);
 		}
 	}
 
