@@ -39,19 +39,12 @@ int builder_fail(rde_bej_builder *builder, int status)
 	return status;
 }
 
-// Drops a payload buffer the value holds when it is about to hold another
-// data type (a scalar root set to null after holding a string), so that the
-// release by held type never loses or misreads it.
+// A value that changes its data type (a scalar root set to null after
+// holding a string) keeps no deferred binding from the old one.
 void change_type(rde_bej_value *value, uint32_t type)
 {
 	if (value->type == type)
 		return;
-	if (value->type == RDE_BEJ_DATA_TYPE_STRING)
-		value_buffer_release(value, value->payload.string);
-	else if (value->type == RDE_BEJ_DATA_TYPE_BYTESTRING)
-		value_buffer_release(value, value->payload.bytestring.data);
-	if (value->type == RDE_BEJ_DATA_TYPE_STRING || value->type == RDE_BEJ_DATA_TYPE_BYTESTRING)
-		std::memset(&value->payload, 0, sizeof value->payload);
 	value->deferred_binding = 0;
 	value->type = type;
 }
@@ -370,7 +363,6 @@ extern "C" int rde_bej_add_string(rde_bej_builder *builder, const char *name, co
 	int status = setter_value(builder, name, RDE_BEJ_DATA_TYPE_STRING, &v);
 	if (status)
 		return status;
-	value_buffer_release(v, v->payload.string);
 	v->payload.string = nullptr;
 	v->deferred_binding = std::strchr(value, '%') ? 1 : 0;
 	size_t size = std::strlen(value) + 1;

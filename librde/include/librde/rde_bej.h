@@ -201,8 +201,8 @@ int rde_bej_decode(rde_bej_context *context, const char *name, int32_t schema_ty
 		   const uint8_t *bytes, size_t length,
 		   const rde_bej_locator *locator, rde_bej_value **value);
 
-/* Frees a value node and everything below it; NULL is accepted.
- * Trees point into their context's dictionaries: free them first. */
+/* Frees a tree from its root (a decoded tree); a node inside a tree goes with
+ * the tree.  NULL is accepted.  Free trees before their context. */
 void rde_bej_value_free(rde_bej_value *value);
 
 /* Finds the child of value whose property is named name (or "prop@annotation").
