@@ -47,7 +47,7 @@ struct rde_bej_property {
 	const char *name;           // inside the dictionary's data copy, or nullptr
 	uint8_t format;             // data type in the high nibble, flags below
 	uint16_t sequence_number;
-	uint16_t position;          // in the parent's own child list
+	uint16_t position;  // in the parent's own child list
 	bool initialized;
 	rde_bej_property *parent;
 	rde_bej_property *children_source;  // shares that node's child list

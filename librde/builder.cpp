@@ -68,12 +68,14 @@ int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type,
 		if (!name || scope_takes_names(scope, name))
 			property = find_property_by_name(builder->context, name, scope, &annotated);
 		if (!property) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Could not find property '%s'", shown_name(name));
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Could not find property '%s'",
+				    shown_name(name));
 			return -EINVAL;
 		}
 		candidate = alloc_bej_value(scope, property, annotated);
 		if (!candidate) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to create BEJ value object for property '%s'",
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Failed to create BEJ value object for property '%s'",
 				    shown_name(name));
 			return -ENOMEM;
 		}
@@ -88,9 +90,11 @@ int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type,
 		}
 	} else if (property->data_type() != type) {
 		// Without a name the value is the scope itself: show its name.
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid format for property '%s' (expected %s, received %s)",
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Invalid format for property '%s' (expected %s, received %s)",
 			    shown_name(name ? name : property->name),
-			    rde_bej_data_type_name(property->data_type()), rde_bej_data_type_name(type));
+			    rde_bej_data_type_name(property->data_type()),
+			    rde_bej_data_type_name(type));
 		return -EINVAL;
 	}
 	change_type(candidate, type);
@@ -242,7 +246,8 @@ extern "C" rde_bej_builder *rde_bej_builder_new(rde_bej_context *context, uint32
 		}
 	}
 	if (!dictionary) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Could not find dictionary for a resource named '%s'",
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Could not find dictionary for a resource named '%s'",
 			    shown_name(name));
 		return nullptr;
 	}
@@ -368,7 +373,8 @@ extern "C" int rde_bej_add_string(rde_bej_builder *builder, const char *name, co
 	size_t size = std::strlen(value) + 1;
 	char *copy = static_cast<char *>(value_buffer_alloc(v, size));
 	if (!copy) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value", shown_name(name));
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value",
+			    shown_name(name));
 		return builder_fail(builder, -ENOMEM);
 	}
 	std::memcpy(copy, value, size);

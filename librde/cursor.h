@@ -105,9 +105,9 @@ int decode_nnint(const_cursor &c, uint64_t *value);
 enum class integer_problem { none, empty, too_long };
 enum class real_problem {
 	none,
-	whole_length,        // its nnint is malformed
-	whole_past_value,    // the length runs past the value
-	whole,               // the integer itself (see integer_problem)
+	whole_length,      // its nnint is malformed
+	whole_past_value,  // the length runs past the value
+	whole,             // the integer itself (see integer_problem)
 	leading_zero_count,
 	fraction,
 	exponent_length,

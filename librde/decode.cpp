@@ -55,7 +55,8 @@ const rde_bej_property *find_property_by_sequence_number(const rde_bej_context *
 		if (parent) {
 			const rde_bej_property *p = parent->property;
 			if (p->dictionary->schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION &&
-			    p != p->dictionary->root && !(format & RDE_BEJ_FORMAT_TOP_LEVEL_ANNOTATION))
+			    p != p->dictionary->root &&
+			    !(format & RDE_BEJ_FORMAT_TOP_LEVEL_ANNOTATION))
 				start = p;
 		}
 	}
@@ -73,8 +74,8 @@ const rde_bej_property *find_property_by_sequence_number(const rde_bej_context *
 int decode_integer(rde_bej_value *value, const_cursor &c, size_t count)
 {
 	bool negative = false;
-	integer_problem problem =
-		read_bej_integer(c, count, &value->payload.integer.value, &negative);
+	integer_problem problem = read_bej_integer(c, count, &value->payload.integer.value,
+						   &negative);
 	value->payload.integer.negative = negative;
 	if (problem == integer_problem::empty) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported integer size: 0");
@@ -129,12 +130,12 @@ int decode_real(rde_bej_value *value, const_cursor &c)
 
 // The name of a value for messages, formatted only when one is logged.
 class lazy_name {
-public:
+      public:
 	// The buffer is left as it is until a message needs it.
 	explicit lazy_name(const rde_bej_value *value) : value_(value) {}
 	const char *operator()() { return describe_value(value_, &buffer_); }
 
-private:
+      private:
 	const rde_bej_value *value_;
 	value_display_name buffer_;
 };
@@ -149,8 +150,9 @@ struct tuple_head {
 // A tuple whose type does not fit its property (type_fits).
 int type_mismatch(const rde_bej_property *property, unsigned type, const char *name)
 {
-	rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected data type for property '%s' (expected: %s, found: %s)",
-		    name, rde_bej_data_type_name(property->data_type()), rde_bej_data_type_name(type));
+	rde_bej_log(RDE_BEJ_LOG_ERROR,
+		    "Unexpected data type for property '%s' (expected: %s, found: %s)", name,
+		    rde_bej_data_type_name(property->data_type()), rde_bej_data_type_name(type));
 	return -EINVAL;
 }
 
@@ -170,7 +172,8 @@ int read_annotation_head(const_cursor &c, tuple_head *head)
 	}
 	head->format = c.read_u8();
 	if (decode_nnint(c, &head->length)) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode inner length of a property annotation");
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Failed to decode inner length of a property annotation");
 		return -EINVAL;
 	}
 	if ((head->sequence_field & 1) == 0) {
@@ -179,7 +182,8 @@ int read_annotation_head(const_cursor &c, tuple_head *head)
 		return -EINVAL;
 	}
 	if (head->length != c.remaining()) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Inner property's length doesn't match outer's length");
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Inner property's length doesn't match outer's length");
 		return -EINVAL;
 	}
 	return 0;
@@ -218,8 +222,7 @@ int decode_property_annotation(const rde_bej_context *context, rde_bej_value *va
 // A set's members or an array's elements: a count, then one tuple each.
 // Every member takes at least five bytes, so a hostile count ends at the
 // first member that is not there.
-int decode_members(const rde_bej_context *context, rde_bej_value *value, const_cursor &c,
-		   int depth)
+int decode_members(const rde_bej_context *context, rde_bej_value *value, const_cursor &c, int depth)
 {
 	uint64_t count;
 	if (decode_nnint(c, &count)) {
@@ -313,7 +316,8 @@ int decode_resource_link(rde_bej_value *value, const_cursor &c)
 		return status;
 	}
 	if (link > UINT32_MAX) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported resource link value of '%s' property: %llu",
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Unsupported resource link value of '%s' property: %llu",
 			    lazy_name(value)(), static_cast<unsigned long long>(link));
 		return -EINVAL;
 	}
@@ -430,9 +434,10 @@ int decode_property(const rde_bej_context *context, const rde_bej_dictionary *di
 		return status;
 	c.advance(length);
 	if (inner.remaining() != 0) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR,
-			    "Failed to decode property '%s': size mismatch (expected: %zu, actual: %zu)",
-			    name(), length, length - inner.remaining());
+		rde_bej_log(
+			RDE_BEJ_LOG_ERROR,
+			"Failed to decode property '%s': size mismatch (expected: %zu, actual: %zu)",
+			name(), length, length - inner.remaining());
 		return -EINVAL;
 	}
 	return 0;
@@ -448,7 +453,8 @@ int check_header(const_cursor &c, int32_t schema_type)
 	}
 	rde_bej_encoding_header header;
 	if (!read_encoding_header(c, &header)) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported encoding version: 0x%x", header.version);
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported encoding version: 0x%x",
+			    header.version);
 		return -EINVAL;
 	}
 	if (header.schema_class != schema_type) {
