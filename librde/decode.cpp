@@ -88,29 +88,6 @@ int decode_integer(rde_bej_value *value, const_cursor &c, size_t count)
 	return 0;
 }
 
-// The decoder's message for each way a real can fail.
-const char *real_message(real_problem problem)
-{
-	switch (problem) {
-	case real_problem::whole_length:
-		return "Failed to decode whole length";
-	case real_problem::whole_past_value:
-		return "Invalid length of whole";
-	case real_problem::whole:
-		return "Failed to decode whole";
-	case real_problem::leading_zero_count:
-		return "Failed to decode leading zero count";
-	case real_problem::fraction:
-		return "Failed to decode fraction";
-	case real_problem::exponent_length:
-		return "Failed to decode length of exponent";
-	case real_problem::exponent_past_value:
-		return "Invalid length of exponent";
-	default:
-		return "Failed to decode exponent";
-	}
-}
-
 // bejReal: length of whole, whole, leading zero count, fraction, length of
 // exponent, exponent.  A failing whole or exponent logs the integer's own
 // message first.
@@ -124,7 +101,7 @@ int decode_real(rde_bej_value *value, const_cursor &c)
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported integer size: 0");
 	else if (integer == integer_problem::too_long)
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Only %zu byte integers are supported", size_t{8});
-	rde_bej_log(RDE_BEJ_LOG_ERROR, "%s", real_message(problem));
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "%s", text_of(problem).message);
 	return -EINVAL;
 }
 
