@@ -78,7 +78,8 @@ int read_value(const walk &w, const_cursor &value, const const_cursor &format_at
 	case RDE_BEJ_DATA_TYPE_REAL: {
 		integer_problem integer;
 		real_problem problem = read_bej_real(value, &data.real, &integer);
-		return problem == real_problem::none ? 0 : refuse(w, value, text_of(problem).reason);
+		return problem == real_problem::none ? 0
+						     : refuse(w, value, text_of(problem).reason);
 	}
 	case RDE_BEJ_DATA_TYPE_BOOLEAN:
 		if (value.remaining() != 1)
