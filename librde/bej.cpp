@@ -125,6 +125,7 @@ int init_node(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &en
 	property->format = entry.format;
 	property->initialized = true;
 	property->name = entry.name;
+	property->name_length = entry.name ? static_cast<uint16_t>(std::strlen(entry.name)) : 0;
 
 	int status = check_name(property, parent);
 	if (status)
@@ -533,13 +534,13 @@ int find_dictionary(const rde_bej_context *context, const char *name, int32_t sc
 
 namespace {
 
-// The first node of the list starting at `first` named exactly `name`.  A
-// candidate's name is compared only as far as it matches, not measured.
+// The first node of the list starting at `first` named exactly `name`.
+// Candidates are told apart by their length before any byte is compared.
 const rde_bej_property *find_child(const rde_bej_property *first, std::string_view name)
 {
 	for (const rde_bej_property *p = first; p; p = p->stailq) {
-		if (p->name && std::strncmp(p->name, name.data(), name.size()) == 0 &&
-		    p->name[name.size()] == '\0')
+		if (p->name && p->name_length == name.size() &&
+		    std::memcmp(p->name, name.data(), name.size()) == 0)
 			return p;
 	}
 	return nullptr;

@@ -49,6 +49,7 @@ struct rde_bej_property {
 	uint16_t sequence_number;
 	uint16_t position;  // in the parent's own child list
 	bool initialized;
+	uint16_t name_length;       // characters of `name`, so lookups skip by length
 	rde_bej_property *parent;
 	rde_bej_property *children_source;  // shares that node's child list
 	rde_bej_property *children_first;
@@ -141,6 +142,14 @@ struct rde_bej_builder {
 	rde_bej_value *root;
 	rde_bej_value *current;
 	int status;
+	// The last name rde_bej_get_property_type resolved, and where: the
+	// setter that usually follows for the same name need not resolve it
+	// again.
+	struct {
+		const rde_bej_property *scope;
+		const char *name;
+		const rde_bej_property *property;
+	} resolved;
 };
 
 struct rde_bej_locator_resolved {

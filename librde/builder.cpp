@@ -52,30 +52,59 @@ void change_type(rde_bej_value *value, uint32_t type)
 	value->type = type;
 }
 
+// The member of scope that a name resolving to property (annotating
+// `annotated`, when that is given) already made, or nullptr.  Members are
+// matched by their resolved properties rather than by name, with what a
+// search by name finds: a bare annotation name ("@odata.id") finds the first
+// member holding that annotation, whatever it annotates.
+rde_bej_value *find_member(rde_bej_value *scope, const rde_bej_property *property,
+			   const rde_bej_property *annotated)
+{
+	for (rde_bej_value *v = scope->children_first; v; v = v->next)
+		if (v->property == property && (!annotated || v->annotated_property == annotated))
+			return v;
+	return nullptr;
+}
+
+// The property a name selects in scope, with the property it annotates.  A
+// name rde_bej_get_property_type has just resolved there is taken from it
+// when it is still the same text (it names no annotated property then: its
+// property carries the whole name).
+const rde_bej_property *resolve(rde_bej_builder *builder, const rde_bej_value *scope,
+				const char *name, const rde_bej_property **annotated)
+{
+	const auto &last = builder->resolved;
+	if (name && name == last.name && scope->property == last.scope) {
+		const rde_bej_property *p = last.property;
+		if (std::strncmp(p->name, name, p->name_length) == 0 && name[p->name_length] == '\0') {
+			*annotated = nullptr;
+			return p;
+		}
+	}
+	if (name && !scope_takes_names(scope, name))
+		return nullptr;
+	return find_property_by_name(builder->context, name, scope, annotated);
+}
+
 int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type,
 		  rde_bej_value **result)
 {
 	rde_bej_value *scope = builder->current;
-	rde_bej_value *candidate = nullptr;
 	bool array = scope->property->data_type() == RDE_BEJ_DATA_TYPE_ARRAY;
+	rde_bej_value *candidate = !array && !name ? scope : nullptr;
 
-	if (!array) {
-		if (!name)
-			candidate = scope;
-		else if (rde_bej_find(scope, name, &candidate) != 0)
-			candidate = nullptr;
-	}
 	if (!candidate) {
 		const rde_bej_property *annotated = nullptr;
-		const rde_bej_property *property = nullptr;
-		if (!name || scope_takes_names(scope, name))
-			property = find_property_by_name(builder->context, name, scope, &annotated);
+		const rde_bej_property *property = resolve(builder, scope, name, &annotated);
 		if (!property) {
 			rde_bej_log(RDE_BEJ_LOG_ERROR, "Could not find property '%s'",
 				    shown_name(name));
 			return -EINVAL;
 		}
-		candidate = alloc_bej_value(scope, property, annotated);
+		if (!array)
+			candidate = find_member(scope, property, annotated);
+		if (!candidate)
+			candidate = alloc_bej_value(scope, property, annotated);
 		if (!candidate) {
 			rde_bej_log(RDE_BEJ_LOG_ERROR,
 				    "Failed to create BEJ value object for property '%s'",
@@ -310,6 +339,8 @@ extern "C" int rde_bej_get_property_type(rde_bej_builder *builder, const char *n
 			    shown_name(name), shown_name(scope->property->name));
 		return -EINVAL;
 	}
+	if (name)
+		builder->resolved = {scope->property, name, property};
 	*type = property->data_type();
 	return 0;
 }

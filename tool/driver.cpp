@@ -291,6 +291,11 @@ bool start_library(const settings &set, run_resources &res)
 		fprintf(stderr, "%s: unable to initialize BEJ module\n", program_name);
 		return false;
 	}
+	// Published dictionaries numbered with gaps register only on request;
+	// any other value of the variable leaves them refused.
+	const char *gaps = getenv("BEJCONV_SEQUENCE_GAPS");
+	if (gaps && strcmp(gaps, "accept") == 0)
+		rde_bej_context_set_options(res.context, RDE_BEJ_ACCEPT_SEQUENCE_GAPS);
 	return load_dictionary_file(res.context, set.schema_path, set.schema_type) == 0 &&
 	       load_dictionary_file(res.context, set.annotation_path,
 				    RDE_BEJ_SCHEMA_TYPE_ANNOTATION) == 0;

@@ -61,8 +61,16 @@ int convert_json_string(json_walk &walk, const char *name, json_object *value)
 // set for the object itself.
 int convert_json_object(json_walk &walk, json_object *object)
 {
-	// json-c keeps members in the order their keys first appear.
-	json_object_object_foreach(object, key, member) {
+	// json-c keeps members in the order their keys first appear.  The next
+	// member's key and value are fetched while this one is converted: the
+	// tree is far larger than the cache, and each member is a miss.
+	for (lh_entry *e = lh_table_head(json_object_get_object(object)); e; e = lh_entry_next(e)) {
+		if (const lh_entry *next = lh_entry_next(e)) {
+			__builtin_prefetch(lh_entry_k(next));
+			__builtin_prefetch(lh_entry_v(next));
+		}
+		const char *key = static_cast<const char *>(lh_entry_k(e));
+		auto *member = static_cast<json_object *>(lh_entry_v(e));
 		int status = convert_json_value(walk, key, member);
 		if (status != 0) {
 			fprintf(stderr, "%s: failed to convert property '%s'\n", program_name, key);

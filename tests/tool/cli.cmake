@@ -1,4 +1,3 @@
-# The bejconv command line, run as a real process.
-bej_test(cli_test cli_test.cpp LIBS dictc)
-# The same over the published reference dictionaries (skipped when absent).
-bej_test(cli_reference_test cli_reference_test.cpp LABELS reference)
+# The bejconv command line, run as a real process: the case folders under
+# cases/ and what they cannot hold.
+bej_test(cases_test cases_test.cpp LIBS dictc)

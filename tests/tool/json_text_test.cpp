@@ -10,6 +10,8 @@
 #include "dictc.h"
 #include "expansion.h"
 #include "json_text.h"
+#include "json_to_bej.h"
+#include "mockups.h"
 #include "paths.h"
 #include "run.h"
 
@@ -18,6 +20,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <random>
 
 namespace {
@@ -41,30 +45,53 @@ bool same_text(rde_bej_value *tree, const std::string &what, size_t *length = nu
 	return true;
 }
 
-// A context with the dictionaries of two descriptions (no annotation
-// dictionary for an empty one), and what it decodes; the schema
-// dictionary's name is the caller's.
+bytes compiled(const std::string &description)
+{
+	bytes dictionary;
+	std::string error;
+	dictc::compile(description, &dictionary, &error);
+	return dictionary;
+}
+
+// A context with a schema dictionary and an annotation dictionary (none
+// when it is empty), gapped child lists accepted; what it decodes and
+// encodes.
 struct context {
 	rde_bej_context *handle = rde_bej_context_new();
-	context(const std::string &schema, const std::string &annotation)
+	const char *name = nullptr;  // the schema dictionary's
+
+	context(const bytes &schema, const bytes &annotation)
 	{
 		stderr_capture quiet;  // dictionaries the library refuses
-		for (const std::string *text : {&schema, &annotation}) {
-			bytes dictionary;
-			std::string error;
-			if (!text->empty() && dictc::compile(*text, &dictionary, &error))
-				rde_bej_add_dictionary(handle, text == &schema ? 0 : 2, nullptr,
-						       dictionary.data(), dictionary.size());
-		}
+		rde_bej_context_set_options(handle, RDE_BEJ_ACCEPT_SEQUENCE_GAPS);
+		if (!annotation.empty())
+			rde_bej_add_dictionary(handle, 2, nullptr, annotation.data(),
+					       annotation.size());
+		if (rde_bej_add_dictionary(handle, 0, nullptr, schema.data(), schema.size()) == 0)
+			name = rde_bej_dictionary_get_name(rde_bej_dictionary_first(handle));
 	}
 	~context() { rde_bej_context_free(handle); }
 
-	rde_bej_value *decode(const char *name, const bytes &bej)
+	rde_bej_value *decode(const bytes &bej)
 	{
 		rde_bej_value *tree = nullptr;
 		stderr_capture quiet;
 		rde_bej_decode(handle, name, 0, bej.data(), bej.size(), nullptr, &tree);
 		return tree;
+	}
+
+	bytes encode(json_object *doc)
+	{
+		rde_bej_builder *builder = rde_bej_builder_new(handle, 0, name, nullptr);
+		uint8_t *data = nullptr;
+		size_t length = 0;
+		stderr_capture quiet;
+		if (convert_json_document(builder, urls, doc) == 0)
+			rde_bej_encode(builder, &data, &length);
+		rde_bej_builder_free(builder);
+		bytes out(data, data + length);
+		free(data);
+		return out;
 	}
 };
 
@@ -188,10 +215,11 @@ class random_encoding {
 
 TEST_F(JsonText, RandomTrees)
 {
-	context c(read_file(data_dir() + "schema.json"), read_file(data_dir() + "annotation.json"));
+	context c(compiled(read_file(data_dir() + "schema.json")),
+		  compiled(read_file(data_dir() + "annotation.json")));
 	int compared = 0;
 	for (unsigned seed = 1; seed <= 1000; seed++) {
-		rde_bej_value *tree = c.decode("R", resource(random_encoding(seed).members(0)));
+		rde_bej_value *tree = c.decode(resource(random_encoding(seed).members(0)));
 		compared += same_text(tree, "seed " + std::to_string(seed));
 		rde_bej_value_free(tree);
 	}
@@ -205,11 +233,12 @@ TEST_F(JsonText, DecoderVectors)
 		std::string dir = entry.path().string() + "/", schema = dir + "schema.json";
 		if (!entry.is_directory() || read_file(dir + "expected").rfind("0\n", 0) != 0)
 			continue;
-		context c(read_file(file_exists(schema) ? schema : vectors_dir() + "schema.json"),
+		context c(compiled(read_file(file_exists(schema) ? schema
+								 : vectors_dir() + "schema.json")),
 			  file_exists(dir + "no-annotation")
-				  ? ""
-				  : read_file(vectors_dir() + "annotation.json"));
-		rde_bej_value *tree = c.decode("Root", parse_hex(read_file(dir + "input.hex")));
+				  ? bytes{}
+				  : compiled(read_file(vectors_dir() + "annotation.json")));
+		rde_bej_value *tree = c.decode(parse_hex(read_file(dir + "input.hex")));
 		compared += same_text(tree, dir);
 		rde_bej_value_free(tree);
 	}
@@ -220,19 +249,40 @@ TEST_F(JsonText, DecoderVectors)
 // an escape if need be; a macro begun below the limit is written whole.
 TEST_F(JsonText, LongTextsAreCut)
 {
-	context c(read_file(vectors_dir() + "schema.json"), "");
+	context c(compiled(read_file(vectors_dir() + "schema.json")), {});
 	std::string macros, slashes = "x" + std::string(4500000, '/');
 	for (int i = 0; i < 400000; i++)
 		macros += "%L6";
 	for (const std::string *text : {&macros, &slashes}) {
 		bytes name(text->c_str(), text->c_str() + text->size() + 1);  // "Name"
-		rde_bej_value *tree = c.decode("Root",
-					       resource(cat({nnint(1), tuple(2, 5, name)})));
+		rde_bej_value *tree = c.decode(resource(cat({nnint(1), tuple(2, 5, name)})));
 		size_t length = 0;
 		EXPECT_TRUE(same_text(tree, "long text", &length));
 		EXPECT_EQ(text == &slashes, length == EXPANSION_LIMIT) << length;
 		rde_bej_value_free(tree);
 	}
+}
+
+// Every reference mockup, prepared for its dictionary (gaps accepted),
+// encoded and decoded again.
+TEST_F(JsonText, Mockups)
+{
+	if (reference_mockups().empty())
+		GTEST_SKIP() << "reference data absent: no Redfish dictionaries and mockups";
+	bytes annotation = read_bytes(reference_annotation());
+	std::map<std::string, std::unique_ptr<context>> contexts;
+	int compared = 0;
+	for (const reference_mockup &m : reference_mockups()) {
+		std::unique_ptr<context> &c = contexts[m.dictionary];
+		if (!c)
+			c = std::make_unique<context>(read_bytes(m.dictionary), annotation);
+		json_object *doc = prepare_mockup(m);
+		rde_bej_value *tree = c->decode(c->encode(doc));
+		compared += same_text(tree, m.path);
+		rde_bej_value_free(tree);
+		json_object_put(doc);
+	}
+	EXPECT_EQ(3776, compared);
 }
 
 // A tree that JSON cannot show fails the run before the map is read (here
@@ -265,10 +315,10 @@ TEST_F(JsonText, RefusedTreesTouchNothing)
 // array item) among a set's members, have no key in JSON.
 TEST_F(JsonText, KeylessMembersAreRefused)
 {
-	context c(read_file(vectors_dir() + "schema.json"),
-		  read_file(vectors_dir() + "annotation.json"));
+	context c(compiled(read_file(vectors_dir() + "schema.json")),
+		  compiled(read_file(vectors_dir() + "annotation.json")));
 	rde_bej_value *root = c.decode(
-		"Root", parse_hex(read_file(vectors_dir() + "annotations/input.hex")));
+		parse_hex(read_file(vectors_dir() + "annotations/input.hex")));
 	rde_bej_value *annotation = root->children_first->next, *count = annotation->next;
 	const rde_bej_property *item = count->next->children_first->property;
 	member_replacements replacements;
