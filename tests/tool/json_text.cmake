@@ -2,7 +2,7 @@
 # reference mockup (which skips when they are absent) is a test of its own,
 # run natively only.
 bej_test(json_text_test json_text_test.cpp
-  LIBS bejconv_core test_decoded_json test_mockups dictc)
+  LIBS bejconv_core test_mockups dictc)
 set_tests_properties(json_text_test PROPERTIES ENVIRONMENT GTEST_FILTER=-*Mockups)
 add_test(NAME json_text_mockups COMMAND json_text_test --gtest_filter=*Mockups)
 set_tests_properties(json_text_mockups PROPERTIES LABELS reference)
