@@ -32,13 +32,6 @@ rde_bej_dictionary_entry read_entry(const rde_bej_dictionary *dictionary, size_t
 
 unsigned data_type(const rde_bej_dictionary_entry &entry) { return entry.format >> 4; }
 
-// A printable name for messages: unnamed properties (array items, choice
-// options) have none.
-const char *display_name(const rde_bej_property *property)
-{
-	return property && property->name ? property->name : "(unnamed)";
-}
-
 bool valid_data_type(unsigned type)
 {
 	return type <= RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION ||
@@ -76,6 +69,39 @@ rde_bej_property *get_property_from_entry(rde_bej_dictionary *dictionary,
 	return &dictionary->properties[entry.index];
 }
 
+// An unnamed property is an array's one item or one of a choice's options;
+// an array holds nothing else.
+int check_name(const rde_bej_property *property, const rde_bej_property *parent)
+{
+	if (!property->name) {
+		if (!parent) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found an unnamed property without a parent");
+			return -EINVAL;
+		}
+		unsigned parent_type = parent->data_type();
+		if (parent_type != RDE_BEJ_DATA_TYPE_ARRAY && parent_type != RDE_BEJ_DATA_TYPE_CHOICE) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Found an unnamed property for '%s' which is '%s'",
+				    shown_name(parent->name), rde_bej_data_type_name(parent_type));
+			return -EINVAL;
+		}
+		if (parent_type == RDE_BEJ_DATA_TYPE_ARRAY && parent->children_first) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Found an array '%s' with multiple child properties",
+				    shown_name(parent->name));
+			return -EINVAL;
+		}
+	} else if (parent && parent->data_type() == RDE_BEJ_DATA_TYPE_ARRAY) {
+		// A named child could never be looked up as the array's item, so
+		// such a dictionary is refused here rather than failing later at
+		// every use.
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Found a named property '%s' in array '%s'",
+			    property->name, shown_name(parent->name));
+		return -EINVAL;
+	}
+	return 0;
+}
+
 // Builds one node from its entry, at `position` in its parent's list: the
 // checks that concern the node itself (steps before its children are looked
 // at).  On success *result is the node, initialized, with an empty child list.
@@ -101,30 +127,9 @@ int init_node(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &en
 	property->name = entry.name;
 	property->name_length = entry.name ? static_cast<uint16_t>(std::strlen(entry.name)) : 0;
 
-	if (!property->name) {
-		if (!parent) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found an unnamed property without a parent");
-			return -EINVAL;
-		}
-		unsigned parent_type = parent->data_type();
-		if (parent_type != RDE_BEJ_DATA_TYPE_ARRAY && parent_type != RDE_BEJ_DATA_TYPE_CHOICE) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found an unnamed property for '%s' which is '%s'",
-				    display_name(parent), rde_bej_data_type_name(parent_type));
-			return -EINVAL;
-		}
-		if (parent_type == RDE_BEJ_DATA_TYPE_ARRAY && parent->children_first) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found an array '%s' with multiple child properties",
-				    display_name(parent));
-			return -EINVAL;
-		}
-	} else if (parent && parent->data_type() == RDE_BEJ_DATA_TYPE_ARRAY) {
-		// An array holds exactly one unnamed item property; a named child
-		// could never be looked up as its item, so such a dictionary is
-		// refused here rather than failing later at every use.
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Found a named property '%s' in array '%s'",
-			    property->name, display_name(parent));
-		return -EINVAL;
-	}
+	int status = check_name(property, parent);
+	if (status)
+		return status;
 
 	property->children_source = nullptr;
 	property->children_first = nullptr;
@@ -148,8 +153,10 @@ int child_entry_at(const rde_bej_dictionary *dictionary, const rde_bej_dictionar
 	uint16_t offset = static_cast<uint16_t>(entry.child_pointer_offset + 10u * k);
 	if (offset < DICTIONARY_HEADER_SIZE ||
 	    (offset - DICTIONARY_HEADER_SIZE) % DICTIONARY_ENTRY_SIZE != 0 ||
-	    offset - DICTIONARY_HEADER_SIZE > DICTIONARY_ENTRY_SIZE * (dictionary->entry_count - 1u)) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected entry offset: %u", static_cast<unsigned>(offset));
+	    offset - DICTIONARY_HEADER_SIZE >
+		    DICTIONARY_ENTRY_SIZE * (dictionary->entry_count - 1u)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected entry offset: %u",
+			    static_cast<unsigned>(offset));
 		return -EINVAL;
 	}
 	*child = read_entry(dictionary, (offset - DICTIONARY_HEADER_SIZE) / DICTIONARY_ENTRY_SIZE);
@@ -165,7 +172,8 @@ int check_child_sequence(const rde_bej_dictionary *dictionary, const rde_bej_pro
 {
 	*ends_list = false;
 	if (dictionary->accept_sequence_gaps) {
-		*ends_list = k > 0 && child.sequence_number <= parent->children_last->sequence_number;
+		*ends_list = k > 0 &&
+			     child.sequence_number <= parent->children_last->sequence_number;
 		return 0;
 	}
 	if (child.sequence_number == k)
@@ -200,10 +208,11 @@ int share_children(rde_bej_property *node, const rde_bej_property *child)
 	// fits a node of that same type (enumeration options, one unnamed
 	// array item, named set members).
 	if (source->data_type() != node->data_type()) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR,
-			    "Property '%s' which is '%s' shares the child properties of '%s' which is '%s'",
-			    display_name(node), rde_bej_data_type_name(node->data_type()),
-			    display_name(source), rde_bej_data_type_name(source->data_type()));
+		rde_bej_log(
+			RDE_BEJ_LOG_ERROR,
+			"Property '%s' which is '%s' shares the child properties of '%s' which is '%s'",
+			shown_name(node->name), rde_bej_data_type_name(node->data_type()),
+			shown_name(source->name), rde_bej_data_type_name(source->data_type()));
 		return -EINVAL;
 	}
 	node->children_source = source;
@@ -292,6 +301,128 @@ int refuse(rde_bej_dictionary *dictionary, int status, const char *reason)
 	return status;
 }
 
+// A new record with its own copies of the URI and of the bytes.
+int new_record(const rde_bej_context *context, int32_t schema_type, const char *uri,
+	       const void *data, size_t size, rde_bej_dictionary **result)
+{
+	auto *dictionary = static_cast<rde_bej_dictionary *>(std::calloc(1, sizeof(rde_bej_dictionary)));
+	if (!dictionary) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's buffer");
+		return -ENOMEM;
+	}
+	if (uri) {
+		size_t length = std::strlen(uri) + 1;
+		dictionary->uri = static_cast<char *>(std::malloc(length));
+		if (!dictionary->uri) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's URI buffer");
+			free_dictionary(dictionary);
+			return -ENOMEM;
+		}
+		std::memcpy(dictionary->uri, uri, length);
+	}
+	dictionary->schema_type = schema_type;
+	dictionary->accept_sequence_gaps = (context->options & RDE_BEJ_ACCEPT_SEQUENCE_GAPS) != 0;
+	dictionary->size = size;
+	// One byte at least, so that an empty dictionary is refused as too short
+	// rather than as out of memory.
+	dictionary->data = static_cast<uint8_t *>(std::calloc(size ? size : 1, 1));
+	if (!dictionary->data) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's data buffer");
+		free_dictionary(dictionary);
+		return -ENOMEM;
+	}
+	if (size)
+		std::memcpy(dictionary->data, data, size);
+	*result = dictionary;
+	return 0;
+}
+
+// The header and the entry table must lie inside the bytes, with a root
+// entry at least.  Returns why not, or nullptr.
+const char *check_table(rde_bej_dictionary *dictionary)
+{
+	rde_bej_dictionary_header header;
+	if (rde_bej_read_dictionary_header(dictionary->data, dictionary->size, &header, nullptr))
+		return "Invalid length of the dictionary";
+	if (dictionary->size <
+	    DICTIONARY_HEADER_SIZE + DICTIONARY_ENTRY_SIZE * size_t{header.entry_count})
+		return "Invalid length of the dictionary";
+	dictionary->entry_count = header.entry_count;
+	dictionary->header = dictionary->data;
+	const_cursor entries{dictionary->data, dictionary->size};
+	entries.advance(DICTIONARY_HEADER_SIZE);
+	dictionary->entries = entries.position;
+	// Without entries there is no root entry to read (and a size check
+	// against the entry count does not catch a short buffer).
+	return header.entry_count == 0 ? "The dictionary has no entries" : nullptr;
+}
+
+// Every entry must belong to the tree.  The first one no child range
+// reaches has no node, hence no node name: it is shown by its name from the
+// name table, or by its position when it has no valid name.
+bool all_entries_reached(const rde_bej_dictionary *dictionary)
+{
+	for (size_t i = 0; i < dictionary->entry_count; i++) {
+		if (dictionary->properties[i].initialized)
+			continue;
+		const char *name = read_entry(dictionary, i).name;
+		char placeholder[32];
+		if (!name) {
+			std::snprintf(placeholder, sizeof placeholder, "<unnamed entry %u>",
+				      static_cast<unsigned>(i));
+			name = placeholder;
+		}
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Property '%s' wasn't initialized", name);
+		return false;
+	}
+	return true;
+}
+
+// Reads a new record's bytes into its property tree.  A failure logs why,
+// frees the record and returns the status.
+int parse_dictionary(rde_bej_dictionary *dictionary)
+{
+	const char *reason = check_table(dictionary);
+	if (reason)
+		return refuse(dictionary, -EINVAL, reason);
+	rde_bej_dictionary_entry root_entry = read_entry(dictionary, 0);
+	dictionary->name = root_entry.name;
+	if (!dictionary->name)
+		return refuse(dictionary, -EINVAL, "Couldn't find the name of the root object");
+	dictionary->properties = static_cast<rde_bej_property *>(
+		std::calloc(dictionary->entry_count, sizeof(rde_bej_property)));
+	if (!dictionary->properties)
+		return refuse(dictionary, -ENOMEM, "Failed to allocate property buffer");
+	int status = init_property(dictionary, root_entry, nullptr, &dictionary->root);
+	if (status)
+		return refuse(dictionary, status, nullptr);
+	if (!all_entries_reached(dictionary))
+		return refuse(dictionary, -EINVAL, nullptr);
+	return 0;
+}
+
+bool is_registered(const rde_bej_context *context, const rde_bej_dictionary *dictionary)
+{
+	for (const rde_bej_dictionary *d = context->dictionaries; d; d = d->next) {
+		if (d->schema_type == dictionary->schema_type &&
+		    std::strcmp(d->name, dictionary->name) == 0)
+			return true;
+	}
+	return false;
+}
+
+// The newest dictionary goes first.
+void insert(rde_bej_context *context, rde_bej_dictionary *dictionary)
+{
+	rde_bej_log(RDE_BEJ_LOG_DEBUG, "Adding dictionary '%s'", dictionary->name);
+	dictionary->next = context->dictionaries;
+	if (context->dictionaries)
+		context->dictionaries->prev = dictionary;
+	context->dictionaries = dictionary;
+	if (dictionary->schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION)
+		context->annotation_dictionary = dictionary;
+}
+
 }  // namespace
 
 extern "C" rde_bej_context *rde_bej_context_new(void)
@@ -326,6 +457,8 @@ extern "C" int rde_bej_context_set_options(rde_bej_context *context, unsigned op
 	return 0;
 }
 
+// The duplicate test comes after the whole parse, so a malformed duplicate
+// is refused for what is wrong with it.
 extern "C" int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_type,
 				      const char *uri, const void *data, size_t size)
 {
@@ -337,102 +470,19 @@ extern "C" int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_t
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Annotation dictionary has already been added");
 		return -EINVAL;
 	}
-
-	auto *dictionary = static_cast<rde_bej_dictionary *>(std::calloc(1, sizeof(rde_bej_dictionary)));
-	if (!dictionary) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's buffer");
-		return -ENOMEM;
-	}
-	if (uri) {
-		size_t length = std::strlen(uri) + 1;
-		dictionary->uri = static_cast<char *>(std::malloc(length));
-		if (dictionary->uri)
-			std::memcpy(dictionary->uri, uri, length);
-		if (!dictionary->uri) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's URI buffer");
-			free_dictionary(dictionary);
-			return -ENOMEM;
-		}
-	}
-	dictionary->schema_type = schema_type;
-	dictionary->accept_sequence_gaps = (context->options & RDE_BEJ_ACCEPT_SEQUENCE_GAPS) != 0;
-	dictionary->size = size;
-	// One byte at least, so that an empty dictionary is refused as too short
-	// rather than as out of memory.
-	dictionary->data = static_cast<uint8_t *>(std::calloc(size ? size : 1, 1));
-	if (!dictionary->data) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's data buffer");
-		free_dictionary(dictionary);
-		return -ENOMEM;
-	}
-	if (size)
-		std::memcpy(dictionary->data, data, size);
-
-	if (size < DICTIONARY_HEADER_SIZE)
-		return refuse(dictionary, -EINVAL, "Invalid length of the dictionary");
-	rde_bej_dictionary_header header;
-	if (rde_bej_read_dictionary_header(dictionary->data, size, &header, nullptr) != 0)
-		return refuse(dictionary, -EINVAL, "Invalid length of the dictionary");
-	uint16_t entry_count = header.entry_count;
-	if (size < DICTIONARY_HEADER_SIZE + DICTIONARY_ENTRY_SIZE * size_t{entry_count})
-		return refuse(dictionary, -EINVAL, "Invalid length of the dictionary");
-	dictionary->entry_count = entry_count;
-	dictionary->header = dictionary->data;
-	const_cursor entries{dictionary->data, size};
-	entries.advance(DICTIONARY_HEADER_SIZE);
-	dictionary->entries = entries.position;
-	// Without entries there is no root entry to read (and a size check
-	// against the entry count does not catch a short buffer): refuse it here.
-	if (entry_count == 0)
-		return refuse(dictionary, -EINVAL, "The dictionary has no entries");
-
-	rde_bej_dictionary_entry root_entry = read_entry(dictionary, 0);
-	dictionary->name = root_entry.name;
-	if (!dictionary->name)
-		return refuse(dictionary, -EINVAL, "Couldn't find the name of the root object");
-
-	dictionary->properties = static_cast<rde_bej_property *>(
-		std::calloc(entry_count, sizeof(rde_bej_property)));
-	if (!dictionary->properties)
-		return refuse(dictionary, -ENOMEM, "Failed to allocate property buffer");
-
-	int status = init_property(dictionary, root_entry, nullptr, &dictionary->root);
+	rde_bej_dictionary *dictionary = nullptr;
+	int status = new_record(context, schema_type, uri, data, size, &dictionary);
+	if (status == 0)
+		status = parse_dictionary(dictionary);
 	if (status)
-		return refuse(dictionary, status, nullptr);
-
-	for (size_t i = 0; i < entry_count; i++) {
-		if (dictionary->properties[i].initialized)
-			continue;
-		// The entry has no node, hence no node name: show its name from
-		// the name table, or its position when it has no valid name.
-		const char *name = read_entry(dictionary, i).name;
-		if (name) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Property '%s' wasn't initialized", name);
-		} else {
-			char placeholder[32];
-			std::snprintf(placeholder, sizeof(placeholder), "<unnamed entry %u>",
-				      static_cast<unsigned>(i));
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Property '%s' wasn't initialized", placeholder);
-		}
-		return refuse(dictionary, -EINVAL, nullptr);
+		return status;
+	if (is_registered(context, dictionary)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Dictionary named '%s' already exists",
+			    dictionary->name);
+		free_dictionary(dictionary);
+		return -EEXIST;
 	}
-
-	for (rde_bej_dictionary *d = context->dictionaries; d; d = d->next) {
-		if (d->schema_type == schema_type && std::strcmp(d->name, dictionary->name) == 0) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Dictionary named '%s' already exists",
-				    dictionary->name);
-			free_dictionary(dictionary);
-			return -EEXIST;
-		}
-	}
-
-	rde_bej_log(RDE_BEJ_LOG_DEBUG, "Adding dictionary '%s'", dictionary->name);
-	dictionary->next = context->dictionaries;
-	if (context->dictionaries)
-		context->dictionaries->prev = dictionary;
-	context->dictionaries = dictionary;
-	if (schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION)
-		context->annotation_dictionary = dictionary;
+	insert(context, dictionary);
 	return 0;
 }
 
@@ -454,6 +504,19 @@ extern "C" const char *rde_bej_dictionary_get_name(const rde_bej_dictionary *dic
 extern "C" int32_t rde_bej_dictionary_get_schema_type(const rde_bej_dictionary *dictionary)
 {
 	return dictionary ? dictionary->schema_type : -1;
+}
+
+const char *shown_name(const char *name) { return name ? name : "(unnamed)"; }
+
+bool split_annotation_name(std::string_view name, std::string_view *property,
+			   std::string_view *annotation)
+{
+	size_t at = name.find('@');
+	if (at == std::string_view::npos)
+		return false;
+	*property = name.substr(0, at);
+	*annotation = name.substr(at);
+	return true;
 }
 
 int find_dictionary(const rde_bej_context *context, const char *name, int32_t schema_type,
@@ -502,8 +565,9 @@ const rde_bej_property *find_property_by_name(const rde_bej_context *context, co
 		}
 		const rde_bej_property *item = set->first_child();
 		if (!item) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Array property '%s' doesn't have any children",
-				    display_name(set));
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Array property '%s' doesn't have any children",
+				    shown_name(set->name));
 			return nullptr;
 		}
 		return item;
@@ -513,17 +577,15 @@ const rde_bej_property *find_property_by_name(const rde_bej_context *context, co
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Only array items are allowed to be unnamed");
 		return nullptr;
 	}
-	std::string_view whole(name);
-	size_t at = whole.find('@');
-	if (at == std::string_view::npos)
-		return find_child(set->first_child(), whole);
+	std::string_view property_part, annotation_part;
+	if (!split_annotation_name(name, &property_part, &annotation_part))
+		return find_child(set->first_child(), name);
 
 	if (!context || !context->annotation_dictionary) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    "Tried to access an annotation property, while no annotation dictionary has been registered");
 		return nullptr;
 	}
-	std::string_view property_part = whole.substr(0, at);
 	if (!property_part.empty() && annotated_property) {
 		const rde_bej_property *annotated = find_child(set->first_child(), property_part);
 		if (!annotated) {
@@ -534,5 +596,5 @@ const rde_bej_property *find_property_by_name(const rde_bej_context *context, co
 		}
 		*annotated_property = annotated;
 	}
-	return find_child(context->annotation_dictionary->root->first_child(), whole.substr(at));
+	return find_child(context->annotation_dictionary->root->first_child(), annotation_part);
 }

@@ -11,8 +11,6 @@
 
 namespace {
 
-const char *shown(const char *name) { return name ? name : "(unnamed)"; }
-
 bool in_annotation_dictionary(const rde_bej_property *property)
 {
 	return property->dictionary->schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION;
@@ -157,7 +155,7 @@ int bej_tuple_size(rde_bej_value *value, uint64_t *total)
 		return status;
 	if (size > UINT32_MAX) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Encoded size of property '%s' exceeds 4 GiB",
-			    shown(outer.property->name));
+			    shown_name(outer.property->name));
 		return -EINVAL;
 	}
 	value->value_size = static_cast<uint32_t>(size);
@@ -245,7 +243,8 @@ int encode_property_annotation(rde_bej_value *value, cursor &c)
 	int status = encode_value(value, value->type, c);
 	if (status)
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to encode property annotation '%s@%s'",
-			    shown(value->property->name), shown(value->annotated_property->name));
+			    shown_name(value->property->name),
+			    shown_name(value->annotated_property->name));
 	return status;
 }
 
@@ -259,7 +258,7 @@ int encode_value(rde_bej_value *value, unsigned type, cursor &c)
 			int status = encode_bej_tuple(child, c);
 			if (status) {
 				rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to encode %s",
-					    shown(child->property->name));
+					    shown_name(child->property->name));
 				return status;
 			}
 		}

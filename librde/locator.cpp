@@ -78,6 +78,32 @@ int build_path(rde_bej_locator *locator)
 	return 0;
 }
 
+// Resolves every step of the path into the locator's components, from the
+// dictionary's root; *named stays true while every step has a name.
+int resolve_path(rde_bej_locator *locator, const rde_bej_locator_component *components, bool *named)
+{
+	const rde_bej_property *current = locator->dictionary->root;
+	for (uint32_t i = 0; i < locator->count; i++) {
+		const rde_bej_locator_component &step = components[i];
+		if (step.name && step.index) {
+			rde_bej_log(
+				RDE_BEJ_LOG_ERROR,
+				"Invalid locator components format: non-zero sequence number is "
+				"only valid for array items (%s)",
+				step.name);
+			return -EINVAL;
+		}
+		const rde_bej_property *property = resolve_step(current, step);
+		if (!property)
+			return -EINVAL;
+		locator->components[i].property = property;
+		locator->components[i].index = step.name ? 0 : step.index;
+		*named = *named && property->name;
+		current = property;
+	}
+	return 0;
+}
+
 }  // namespace
 
 extern "C" int rde_bej_locator_build_ext(rde_bej_context *context, const char *name,
@@ -111,29 +137,12 @@ extern "C" int rde_bej_locator_build_ext(rde_bej_context *context, const char *n
 		}
 	}
 
-	const rde_bej_property *current = dictionary->root;
 	bool named = true;
-	for (uint32_t i = 0; i < count; i++) {
-		const rde_bej_locator_component &step = components[i];
-		if (step.name && step.index) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR,
-				    "Invalid locator components format: non-zero sequence number is "
-				    "only valid for array items (%s)",
-				    step.name);
-			rde_bej_locator_free(result);
-			return -EINVAL;
-		}
-		const rde_bej_property *property = resolve_step(current, step);
-		if (!property) {
-			rde_bej_locator_free(result);
-			return -EINVAL;
-		}
-		result->components[i].property = property;
-		result->components[i].index = step.name ? 0 : step.index;
-		named = named && property->name;
-		current = property;
+	status = resolve_path(result, components, &named);
+	if (status) {
+		rde_bej_locator_free(result);
+		return status;
 	}
-
 	if (named) {
 		status = build_path(result);
 		if (status) {

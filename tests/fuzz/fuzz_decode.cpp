@@ -1,15 +1,8 @@
-// Fuzzes the decoder and the decoded value access: every input is decoded as
-// a BEJ encoding and, when it decodes, its whole tree is read back through
-// the accessors and released.
-//
-// Two schema dictionaries are registered: the bundled example (schema type
-// 0, when examples/ has it) and the decoder vectors' schema (schema type 1),
-// with the example annotation dictionary (or the vectors' one).  Each input
-// is decoded with schema type 0, and once more with the schema type its own
-// header names, so that a mutated class byte still reaches the body.  The
-// header's flags byte, which the decoder does not examine, picks a locator
-// for the vectors' schema.  The tuple reader walks every input too, with and
-// without its header, and must take whatever the decoder takes.
+// Fuzzes the decoder, the decoded value access and the tuple reader: each
+// input is decoded against the bundled example (schema type 0) and the
+// decoder vectors' schema (1, the flags byte picking a locator), an accepted
+// tree read back through every accessor; the tuple reader hands out only
+// tuples inside the input and takes whatever the decoder takes.
 #include <librde/rde_bej.h>
 
 #include "dictc.h"
@@ -24,57 +17,46 @@
 namespace {
 
 rde_bej_context *context;
-std::string names[2];             // by schema type
-rde_bej_locator *locators[3];     // none, Status/Health, Items/[0]
+rde_bej_locator *locators[3];  // none, Status/Health, Items/[0]
 
-bool read_file(const std::string &path, std::vector<uint8_t> *bytes)
+void require(bool condition)
+{
+	if (!condition)
+		__builtin_trap();
+}
+
+std::vector<uint8_t> bytes_of(const std::string &path, bool description)
 {
 	std::ifstream in(path, std::ios::binary);
-	if (!in)
-		return false;
-	bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-	return !bytes->empty();
-}
-
-bool register_bytes(int32_t schema_type, const std::vector<uint8_t> &bytes)
-{
-	return rde_bej_add_dictionary(context, schema_type, nullptr, bytes.data(), bytes.size()) == 0;
-}
-
-bool register_description(int32_t schema_type, const std::string &path)
-{
-	std::vector<uint8_t> text, bytes;
+	std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {}), compiled;
 	std::string error;
-	if (!read_file(path, &text))
-		return false;
-	return dictc::compile(std::string(text.begin(), text.end()), &bytes, &error) &&
-	       register_bytes(schema_type, bytes);
+	if (!description)
+		return bytes;
+	require(dictc::compile(std::string(bytes.begin(), bytes.end()), &compiled, &error));
+	return compiled;
 }
 
-const char *name_of(int32_t schema_type)
+int check_tuple(const rde_bej_tuple *t, void *input)
 {
-	for (rde_bej_dictionary *d = rde_bej_dictionary_first(context); d;
-	     d = rde_bej_dictionary_next(d)) {
-		if (rde_bej_dictionary_get_schema_type(d) == schema_type)
-			return rde_bej_dictionary_get_name(d);
-	}
-	return "";
+	auto *in = static_cast<const std::vector<uint8_t> *>(input);
+	require(t->offset < t->value_offset && t->value_offset <= in->size() &&
+		t->length <= in->size() - t->value_offset &&
+		t->value == in->data() + t->value_offset);
+	return 0;
 }
 
-// Reads every node of the tree with every accessor; the getters of other
-// types refuse, which is part of what is exercised.
 void walk(rde_bej_value *value)
 {
 	for (; value; value = rde_bej_get_next_sibling(value)) {
-		(void)rde_bej_get_name(value);
-		(void)rde_bej_get_annotated_name(value);
-		(void)rde_bej_is_property_annotation(value);
 		int64_t integer;
 		bool boolean;
 		double real;
 		uint32_t link;
 		char *string;
 		const char *option;
+		(void)rde_bej_get_name(value);
+		(void)rde_bej_get_annotated_name(value);
+		(void)rde_bej_is_property_annotation(value);
 		(void)rde_bej_get_integer(value, &integer);
 		(void)rde_bej_get_boolean(value, &boolean);
 		(void)rde_bej_get_real(value, &real);
@@ -82,49 +64,19 @@ void walk(rde_bej_value *value)
 		(void)rde_bej_get_enum(value, &option);
 		if (rde_bej_get_string(value, &string) == 0 && string[0] != '\0')
 			string[0] = static_cast<char>(string[0] | 0);  // writable in place
-		uint32_t type = rde_bej_get_type(value);
-		if (type == RDE_BEJ_DATA_TYPE_SET || type == RDE_BEJ_DATA_TYPE_ARRAY)
-			walk(rde_bej_get_first_child(value));
-		else
-			(void)rde_bej_get_first_child(value);
+		walk(rde_bej_get_first_child(value));
 	}
 }
 
-struct input {
-	const uint8_t *data;
-	size_t size;
-};
-
-// Every tuple handed out lies inside the input.
-int check_tuple(const rde_bej_tuple *t, void *user_data)
+void decode(const std::vector<uint8_t> &input, int32_t schema_type, const rde_bej_locator *locator)
 {
-	const input *in = static_cast<const input *>(user_data);
-	if (t->offset >= t->value_offset || t->value_offset > in->size ||
-	    t->length > in->size - t->value_offset || t->value != in->data + t->value_offset)
-		__builtin_trap();
-	return 0;
-}
-
-int read_tuples(const uint8_t *data, size_t size, bool header)
-{
-	input in{data, size};
-	rde_bej_read_error error{};
-	int status = header ? rde_bej_read_encoding(data, size, nullptr, check_tuple, &in, &error)
-			    : rde_bej_read_tuples(data, size, check_tuple, &in, &error);
-	if (status != 0 && (error.offset > size || !error.reason))
-		__builtin_trap();
-	return status;
-}
-
-void decode(const uint8_t *data, size_t size, int32_t schema_type, const rde_bej_locator *locator)
-{
-	const char *name = schema_type == 0 || schema_type == 1 ? names[schema_type].c_str() : "";
+	const char *names[] = {"Chassis", "Root"};
 	rde_bej_value *root = nullptr;
-	if (rde_bej_decode(context, name, schema_type, data, size, locator, &root) != 0)
+	if (rde_bej_decode(context, schema_type < 2 ? names[schema_type] : "", schema_type,
+			   input.data(), input.size(), locator, &root) != 0)
 		return;
-	if (read_tuples(data, size, true) != 0)
-		__builtin_trap();
-	(void)rde_bej_get_next_sibling(root);
+	require(rde_bej_read_encoding(input.data(), input.size(), nullptr, check_tuple,
+				      const_cast<std::vector<uint8_t> *>(&input), nullptr) == 0);
 	walk(root);
 	rde_bej_value_free(root);
 }
@@ -136,39 +88,32 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 	setenv("LIBRDE_LOG_LEVEL", "quiet", 1);
 	rde_bej_init();
 	context = rde_bej_context_new();
-	if (!context)
-		std::abort();
-
-	std::vector<uint8_t> bytes;
 	const std::string vectors = TESTS_SOURCE_DIR "/vectors/decode";
-	if (read_file(EXAMPLES_DIR "/Chassis.bin", &bytes))
-		register_bytes(0, bytes);
-	if (!register_description(1, vectors + "/schema.json"))
-		std::abort();
-	if (!(read_file(EXAMPLES_DIR "/annotation.bin", &bytes) &&
-	      register_bytes(RDE_BEJ_SCHEMA_TYPE_ANNOTATION, bytes)) &&
-	    !register_description(RDE_BEJ_SCHEMA_TYPE_ANNOTATION, vectors + "/annotation.json"))
-		std::abort();
-	names[0] = name_of(0);
-	names[1] = name_of(1);
-
+	const std::vector<uint8_t> dictionaries[] = {
+		bytes_of(EXAMPLES_DIR "/Chassis.bin", false),
+		bytes_of(vectors + "/schema.json", true),
+		bytes_of(EXAMPLES_DIR "/annotation.bin", false)};
+	for (int32_t type : {0, 1, 2})
+		require(rde_bej_add_dictionary(context, type, nullptr, dictionaries[type].data(),
+					       dictionaries[type].size()) == 0);
 	const rde_bej_locator_component health[] = {{"Status", 0}, {"Health", 0}};
 	const rde_bej_locator_component item[] = {{"Items", 0}, {nullptr, 0}};
-	if (rde_bej_locator_build_ext(context, names[1].c_str(), 1, health, 2, &locators[1]) ||
-	    rde_bej_locator_build_ext(context, names[1].c_str(), 1, item, 2, &locators[2]))
-		std::abort();
+	require(rde_bej_locator_build_ext(context, "Root", 1, health, 2, &locators[1]) == 0 &&
+		rde_bej_locator_build_ext(context, "Root", 1, item, 2, &locators[2]) == 0);
 	return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-	read_tuples(data, size, true);
+	const std::vector<uint8_t> input(data, data + size);
+	rde_bej_read_error error{};
+	if (rde_bej_read_encoding(input.data(), size, nullptr, check_tuple,
+				  const_cast<std::vector<uint8_t> *>(&input), &error) != 0)
+		require(error.offset <= size && error.reason);
 	if (size > 7)
-		read_tuples(data + 7, size - 7, false);
-	decode(data, size, 0, nullptr);
-	if (size > 6 && data[6] != 0) {
-		const rde_bej_locator *locator = data[6] == 1 ? locators[data[4] % 3] : nullptr;
-		decode(data, size, data[6], locator);
-	}
+		(void)rde_bej_read_tuples(data + 7, size - 7, nullptr, nullptr, nullptr);
+	decode(input, 0, nullptr);
+	if (size > 6 && data[6] != 0)
+		decode(input, data[6], data[6] == 1 ? locators[data[4] % 3] : nullptr);
 	return 0;
 }

@@ -1,72 +1,104 @@
-/* The library through its C header alone, as firmware written in C uses it:
- * register two hand-made dictionaries, encode a small resource, decode it
- * back.  Exits non-zero with a message on the first difference. */
+/* The header compiled as C99 and the shared library linked from C, as a
+ * daemon uses them: its own handler keeps the library's messages in a
+ * journal, and standard error stays quiet until the handler is removed.
+ * Exits non-zero with a message on the first difference. */
+#define _POSIX_C_SOURCE 200809L
 #include <librde/rde_bej.h>
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
-#define CHECK(cond)                                                           \
-	do {                                                                  \
-		if (!(cond)) {                                                \
-			fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #cond); \
-			exit(1);                                              \
-		}                                                             \
+#define CHECK(cond)                                                                                \
+	do {                                                                                       \
+		if (!(cond)) {                                                                     \
+			fprintf(stdout, "%s:%d: %s\n", __FILE__, __LINE__, #cond);                 \
+			exit(1);                                                                   \
+		}                                                                                  \
 	} while (0)
 
-/* Root set "R" holding the integer "I" (sequence 0) and the string "S" (1). */
+/* The daemon's journal: the messages received, in order. */
+struct journal {
+	unsigned count;
+	unsigned levels[8];
+	char messages[8][2100];
+};
+
+static void keep(unsigned level, const char *message, void *user_data)
+{
+	struct journal *journal = user_data;
+	CHECK(journal->count < 8 && strlen(message) < sizeof journal->messages[0]);
+	journal->levels[journal->count] = level;
+	strcpy(journal->messages[journal->count++], message);
+}
+
+/* Root set "R" holding the integer "I". */
 static const uint8_t schema[] = {
-	0x00, 0x00, 0x03, 0x00, 0x00, 0xf0, 0xf0, 0xf1, 0x30, 0x00, 0x00, 0x00,
-	0x00, 0x00, 0x00, 0x16, 0x00, 0x02, 0x00, 0x02, 0x2a, 0x00,
-	0x30, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x2c, 0x00,
-	0x50, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x2e, 0x00,
-	'R', 0, 'I', 0, 'S', 0,
+	0x00, 0x00, 0x02, 0x00, 0x00, 0xf0, 0xf0, 0xf1, 0x24, 0x00, 0x00, 0x00,
+	0x00, 0x00, 0x00, 0x16, 0x00, 0x01, 0x00, 0x02, 0x20, 0x00, 0x30, 0x00,
+	0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x22, 0x00, 'R',  0,    'I',  0,
 };
-/* An annotation dictionary whose root has no annotations. */
-static const uint8_t annotation[] = {
-	0x00, 0x00, 0x01, 0x00, 0x00, 0xf0, 0xf0, 0xf1, 0x21, 0x00, 0x00, 0x00,
-	0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0b, 0x16, 0x00,
-	'a', 'n', 'n', 'o', 't', 'a', 't', 'i', 'o', 'n', 0,
-};
-static const uint8_t expected[] = {
-	0x00, 0xf0, 0xf0, 0xf1, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x10,
-	0x01, 0x02, 0x01, 0x00, 0x30, 0x01, 0x01, 0x05, 0x01, 0x02, 0x50, 0x01,
-	0x03, 0x61, 0x62, 0x00,
-};
+/* R = {I = 5} */
+static const uint8_t encoding[] = {0x00, 0xf0, 0xf0, 0xf1, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00,
+				   0x01, 0x08, 0x01, 0x01, 0x01, 0x00, 0x30, 0x01, 0x01, 0x05};
 
 int main(void)
 {
-	rde_bej_init();
+	FILE *captured = tmpfile(); /* what reaches standard error */
+	CHECK(captured && dup2(fileno(captured), 2) == 2);
+	struct journal journal = {0};
+	rde_bej_set_log_handler(keep, &journal);
+	CHECK(setenv("LIBRDE_LOG_LEVEL", "debug", 1) == 0);
+	rde_bej_init(); /* keeps the handler */
 	rde_bej_context *context = rde_bej_context_new();
-	CHECK(context != NULL);
+	CHECK(rde_bej_add_dictionary(context, 0, NULL, schema, 11) == -EINVAL);
 	CHECK(rde_bej_add_dictionary(context, 0, NULL, schema, sizeof schema) == 0);
-	CHECK(rde_bej_add_dictionary(context, RDE_BEJ_SCHEMA_TYPE_ANNOTATION, NULL, annotation,
-				     sizeof annotation) == 0);
-	CHECK(strcmp(rde_bej_dictionary_get_name(rde_bej_dictionary_first(context)), "annotation") == 0);
+	CHECK(journal.count == 3 && journal.levels[0] == RDE_BEJ_LOG_ERROR);
+	CHECK(strcmp(journal.messages[0], "Invalid length of the dictionary") == 0);
+	CHECK(strcmp(journal.messages[1], "Failed to parse the dictionary") == 0);
+	CHECK(strcmp(journal.messages[2], "Adding dictionary 'R'") == 0);
+	CHECK(journal.levels[2] == RDE_BEJ_LOG_DEBUG);
 
-	rde_bej_builder *builder = rde_bej_builder_new(context, 0, "R", NULL);
-	CHECK(builder != NULL);
-	CHECK(rde_bej_add_integer(builder, "I", 5) == 0);
-	CHECK(rde_bej_add_string(builder, "S", "ab") == 0);
-	uint8_t *bytes = NULL;
-	size_t length = 0;
-	CHECK(rde_bej_encode(builder, &bytes, &length) == 0);
-	rde_bej_builder_free(builder);
-	CHECK(length == sizeof expected && memcmp(bytes, expected, length) == 0);
-
+	/* The threshold still applies; a long message arrives whole. */
+	CHECK(setenv("LIBRDE_LOG_LEVEL", "error", 1) == 0);
+	rde_bej_init();
 	rde_bej_value *root = NULL;
-	CHECK(rde_bej_decode(context, "R", 0, bytes, length, NULL, &root) == 0);
-	free(bytes);
-	rde_bej_value *child = rde_bej_get_first_child(root);
 	int64_t number = 0;
-	CHECK(child && strcmp(rde_bej_get_name(child), "I") == 0);
-	CHECK(rde_bej_get_integer(child, &number) == 0 && number == 5);
-	child = rde_bej_get_next_sibling(child);
 	char *text = NULL;
-	CHECK(child && rde_bej_get_string(child, &text) == 0 && strcmp(text, "ab") == 0);
-	CHECK(rde_bej_get_next_sibling(child) == NULL);
+	CHECK(rde_bej_decode(context, "R", 0, encoding, sizeof encoding, NULL, &root) == 0);
+	rde_bej_value *i = rde_bej_get_first_child(root);
+	CHECK(rde_bej_get_integer(i, &number) == 0 && number == 5);
+	/* Misused accessors say why, and leave the result alone. */
+	CHECK(rde_bej_get_string(i, &text) == -EINVAL && text == NULL);
+	CHECK(!rde_bej_get_first_child(i) && !rde_bej_get_next_sibling(i) &&
+	      !rde_bej_get_next_sibling(root));
 	rde_bej_value_free(root);
+	CHECK(journal.count == 6);
+	CHECK(strcmp(journal.messages[3],
+		     "Invalid format for property 'I' (expected string, received integer)") == 0);
+	CHECK(strcmp(journal.messages[4], "Property 'I' is not an array/set, but integer") == 0);
+	CHECK(strcmp(journal.messages[5], "Selected property 'R' is a root object") == 0);
+	char name[2001];
+	memset(name, 'x', 2000);
+	name[2000] = '\0';
+	CHECK(rde_bej_decode(context, name, 0, encoding, sizeof encoding, NULL, &root) == -ENOENT);
+	CHECK(journal.count == 7 && strlen(journal.messages[6]) == 31 + 2000);
+	CHECK(strncmp(journal.messages[6], "Couldn't find dictionary named xxx", 34) == 0);
+	fflush(stderr);
+	CHECK(ftell(captured) == 0);
+
+	/* Without the handler messages go to standard error again. */
+	rde_bej_set_log_handler(NULL, NULL);
+	CHECK(rde_bej_decode(context, "Nope", 0, encoding, sizeof encoding, NULL, &root) ==
+	      -ENOENT);
+	fflush(stderr);
+	char line[80] = "";
+	rewind(captured);
+	CHECK(fgets(line, sizeof line, captured) && journal.count == 7);
+	CHECK(strcmp(line, "librde[error]: Couldn't find dictionary named Nope\n") == 0);
 	rde_bej_context_free(context);
+	CHECK(strcmp(rde_bej_data_type_name(13), "unknown") == 0); /* reserved */
 	return 0;
 }
