@@ -80,12 +80,14 @@ int check_name(const rde_bej_property *property, const rde_bej_property *parent)
 		}
 		unsigned parent_type = parent->data_type();
 		if (parent_type != RDE_BEJ_DATA_TYPE_ARRAY && parent_type != RDE_BEJ_DATA_TYPE_CHOICE) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found an unnamed property for '%s' which is '%s'",
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Found an unnamed property for '%s' which is '%s'",
 				    shown_name(parent->name), rde_bej_data_type_name(parent_type));
 			return -EINVAL;
 		}
 		if (parent_type == RDE_BEJ_DATA_TYPE_ARRAY && parent->children_first) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found an array '%s' with multiple child properties",
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Found an array '%s' with multiple child properties",
 				    shown_name(parent->name));
 			return -EINVAL;
 		}
@@ -151,8 +153,10 @@ int child_entry_at(const rde_bej_dictionary *dictionary, const rde_bej_dictionar
 	uint16_t offset = static_cast<uint16_t>(entry.child_pointer_offset + 10u * k);
 	if (offset < DICTIONARY_HEADER_SIZE ||
 	    (offset - DICTIONARY_HEADER_SIZE) % DICTIONARY_ENTRY_SIZE != 0 ||
-	    offset - DICTIONARY_HEADER_SIZE > DICTIONARY_ENTRY_SIZE * (dictionary->entry_count - 1u)) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected entry offset: %u", static_cast<unsigned>(offset));
+	    offset - DICTIONARY_HEADER_SIZE >
+		    DICTIONARY_ENTRY_SIZE * (dictionary->entry_count - 1u)) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected entry offset: %u",
+			    static_cast<unsigned>(offset));
 		return -EINVAL;
 	}
 	*child = read_entry(dictionary, (offset - DICTIONARY_HEADER_SIZE) / DICTIONARY_ENTRY_SIZE);
@@ -168,7 +172,8 @@ int check_child_sequence(const rde_bej_dictionary *dictionary, const rde_bej_pro
 {
 	*ends_list = false;
 	if (dictionary->accept_sequence_gaps) {
-		*ends_list = k > 0 && child.sequence_number <= parent->children_last->sequence_number;
+		*ends_list = k > 0 &&
+			     child.sequence_number <= parent->children_last->sequence_number;
 		return 0;
 	}
 	if (child.sequence_number == k)
@@ -203,10 +208,11 @@ int share_children(rde_bej_property *node, const rde_bej_property *child)
 	// fits a node of that same type (enumeration options, one unnamed
 	// array item, named set members).
 	if (source->data_type() != node->data_type()) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR,
-			    "Property '%s' which is '%s' shares the child properties of '%s' which is '%s'",
-			    shown_name(node->name), rde_bej_data_type_name(node->data_type()),
-			    shown_name(source->name), rde_bej_data_type_name(source->data_type()));
+		rde_bej_log(
+			RDE_BEJ_LOG_ERROR,
+			"Property '%s' which is '%s' shares the child properties of '%s' which is '%s'",
+			shown_name(node->name), rde_bej_data_type_name(node->data_type()),
+			shown_name(source->name), rde_bej_data_type_name(source->data_type()));
 		return -EINVAL;
 	}
 	node->children_source = source;
@@ -338,7 +344,8 @@ const char *check_table(rde_bej_dictionary *dictionary)
 	rde_bej_dictionary_header header;
 	if (rde_bej_read_dictionary_header(dictionary->data, dictionary->size, &header, nullptr))
 		return "Invalid length of the dictionary";
-	if (dictionary->size < DICTIONARY_HEADER_SIZE + DICTIONARY_ENTRY_SIZE * size_t{header.entry_count})
+	if (dictionary->size <
+	    DICTIONARY_HEADER_SIZE + DICTIONARY_ENTRY_SIZE * size_t{header.entry_count})
 		return "Invalid length of the dictionary";
 	dictionary->entry_count = header.entry_count;
 	dictionary->header = dictionary->data;
@@ -470,7 +477,8 @@ extern "C" int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_t
 	if (status)
 		return status;
 	if (is_registered(context, dictionary)) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Dictionary named '%s' already exists", dictionary->name);
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Dictionary named '%s' already exists",
+			    dictionary->name);
 		free_dictionary(dictionary);
 		return -EEXIST;
 	}
@@ -557,7 +565,8 @@ const rde_bej_property *find_property_by_name(const rde_bej_context *context, co
 		}
 		const rde_bej_property *item = set->first_child();
 		if (!item) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Array property '%s' doesn't have any children",
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Array property '%s' doesn't have any children",
 				    shown_name(set->name));
 			return nullptr;
 		}

@@ -47,7 +47,7 @@ struct rde_bej_property {
 	const char *name;           // inside the dictionary's data copy, or nullptr
 	uint8_t format;             // data type in the high nibble, flags below
 	uint16_t sequence_number;
-	uint16_t position;          // in the parent's own child list
+	uint16_t position;  // in the parent's own child list
 	bool initialized;
 	uint16_t name_length;       // characters of `name`, so lookups skip by length
 	rde_bej_property *parent;
@@ -132,7 +132,7 @@ struct rde_bej_value {
 	rde_bej_value *children_last;
 	rde_bej_value *next;
 	// The arena of the tree: owned by the root, borrowed by every other
-	// node.  Nodes without an arena are allocated and released one by one.
+	// node (`pooled`: the node itself lives in it).
 	rde_bej_arena *arena;
 };
 
@@ -184,18 +184,14 @@ const rde_bej_property *find_property_by_name(const rde_bej_context *context, co
 rde_bej_value *new_bej_value(rde_bej_value *parent);
 rde_bej_value *alloc_bej_value(rde_bej_value *parent, const rde_bej_property *property,
 			       const rde_bej_property *annotated_property);
-// Gives a new root (no parent) an arena for its whole tree: children made
-// with new_bej_value under it, and buffers from value_buffer_alloc, are then
-// allocated from it and released with the root.  Returns false (after a log
-// line) when out of memory.
+// Gives a new root (no parent) the arena of its whole tree: its children
+// (new_bej_value) and their buffers (value_buffer_alloc) come from it and go
+// with the root.  Returns false (after a log line) when out of memory.
 bool attach_arena(rde_bej_value *root);
-// A buffer for a value's payload (a string copy, a bytestring or a real),
-// aligned to align (a power of two, at most that of max_align_t): from the
-// tree's arena when it has one, else malloc.  nullptr when out of memory.
+// A buffer for a value's payload (a string copy, a bytestring or a real)
+// from the tree's arena, aligned to align (a power of two, at most that of
+// max_align_t); nullptr when out of memory.
 void *value_buffer_alloc(rde_bej_value *value, size_t size, size_t align = 1);
-// Gives back a payload buffer from value_buffer_alloc (arena memory is kept
-// until the tree goes).
-void value_buffer_release(rde_bej_value *value, void *buffer);
 // Unlinks child from parent's children (keeping the tail and count right).
 void unlink_bej_value(rde_bej_value *parent, rde_bej_value *child);
 void trace_bej_value(const rde_bej_value *value, unsigned type, bool decoding);

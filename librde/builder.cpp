@@ -39,19 +39,14 @@ int builder_fail(rde_bej_builder *builder, int status)
 	return status;
 }
 
-// Drops a payload buffer the value holds when it is about to hold another
-// data type (a scalar root set to null after holding a string), so that the
-// release by held type never loses or misreads it.
+// A value that changes its data type (a scalar root set to null after
+// holding a string) keeps no deferred binding from the old one.
 void change_type(rde_bej_value *value, uint32_t type)
 {
 	if (value->type == type)
 		return;
-	if (value->type == RDE_BEJ_DATA_TYPE_STRING)
-		value_buffer_release(value, value->payload.string);
-	else if (value->type == RDE_BEJ_DATA_TYPE_BYTESTRING)
-		value_buffer_release(value, value->payload.bytestring);
-	else if (value->type == RDE_BEJ_DATA_TYPE_REAL)
-		value_buffer_release(value, value->payload.real);
+	// A payload of another type is no buffer of this one (a real reuses
+	// the one it finds); what the old one pointed to stays in the arena.
 	std::memset(&value->payload, 0, sizeof value->payload);
 	value->deferred_binding = 0;
 	value->type = type;
@@ -102,7 +97,8 @@ int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type,
 		const rde_bej_property *annotated = nullptr;
 		const rde_bej_property *property = resolve(builder, scope, name, &annotated);
 		if (!property) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Could not find property '%s'", shown_name(name));
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Could not find property '%s'",
+				    shown_name(name));
 			return -EINVAL;
 		}
 		if (!array)
@@ -110,7 +106,8 @@ int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type,
 		if (!candidate)
 			candidate = alloc_bej_value(scope, property, annotated);
 		if (!candidate) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to create BEJ value object for property '%s'",
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Failed to create BEJ value object for property '%s'",
 				    shown_name(name));
 			return -ENOMEM;
 		}
@@ -125,9 +122,11 @@ int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type,
 		}
 	} else if (property->data_type() != type) {
 		// Without a name the value is the scope itself: show its name.
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid format for property '%s' (expected %s, received %s)",
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Invalid format for property '%s' (expected %s, received %s)",
 			    shown_name(name ? name : property->name),
-			    rde_bej_data_type_name(property->data_type()), rde_bej_data_type_name(type));
+			    rde_bej_data_type_name(property->data_type()),
+			    rde_bej_data_type_name(type));
 		return -EINVAL;
 	}
 	change_type(candidate, type);
@@ -279,7 +278,8 @@ extern "C" rde_bej_builder *rde_bej_builder_new(rde_bej_context *context, uint32
 		}
 	}
 	if (!dictionary) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Could not find dictionary for a resource named '%s'",
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Could not find dictionary for a resource named '%s'",
 			    shown_name(name));
 		return nullptr;
 	}
@@ -402,13 +402,13 @@ extern "C" int rde_bej_add_string(rde_bej_builder *builder, const char *name, co
 	int status = setter_value(builder, name, RDE_BEJ_DATA_TYPE_STRING, &v);
 	if (status)
 		return status;
-	value_buffer_release(v, v->payload.string);
 	v->payload.string = nullptr;
 	v->deferred_binding = std::strchr(value, '%') ? 1 : 0;
 	size_t size = std::strlen(value) + 1;
 	char *copy = static_cast<char *>(value_buffer_alloc(v, size));
 	if (!copy) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value", shown_name(name));
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value",
+			    shown_name(name));
 		return builder_fail(builder, -ENOMEM);
 	}
 	std::memcpy(copy, value, size);
@@ -436,7 +436,8 @@ extern "C" int rde_bej_add_real(rde_bej_builder *builder, const char *name, uint
 		v->payload.real = static_cast<rde_bej_real *>(
 			value_buffer_alloc(v, sizeof(rde_bej_real), alignof(rde_bej_real)));
 	if (!v->payload.real) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value", shown_name(name));
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value",
+			    shown_name(name));
 		return builder_fail(builder, -ENOMEM);
 	}
 	*v->payload.real = real;

@@ -105,9 +105,9 @@ int decode_nnint(const_cursor &c, uint64_t *value);
 enum class integer_problem { none, empty, too_long };
 enum class real_problem {
 	none,
-	whole_length,        // its nnint is malformed
-	whole_past_value,    // the length runs past the value
-	whole,               // the integer itself (see integer_problem)
+	whole_length,      // its nnint is malformed
+	whole_past_value,  // the length runs past the value
+	whole,             // the integer itself (see integer_problem)
 	leading_zero_count,
 	fraction,
 	exponent_length,
@@ -119,6 +119,27 @@ enum class real_problem {
 // exactly count bytes, count <= c.remaining().  *negative is the sign bit;
 // nine bytes carry an unsigned number whose top bit needs the extra zero.
 integer_problem read_bej_integer(const_cursor &c, size_t count, int64_t *value, bool *negative);
+
+// For each real_problem: the decoder's message and the tuple reader's reason.
+struct real_problem_text {
+	const char *message;
+	const char *reason;
+};
+inline constexpr real_problem_text real_problem_texts[] = {
+	{"", ""},
+	{"Failed to decode whole length", "malformed length of the real's whole part"},
+	{"Invalid length of whole", "real's whole part runs past the value"},
+	{"Failed to decode whole", "malformed whole part of a real"},
+	{"Failed to decode leading zero count", "malformed leading zero count of a real"},
+	{"Failed to decode fraction", "malformed fraction of a real"},
+	{"Failed to decode length of exponent", "malformed length of the real's exponent"},
+	{"Invalid length of exponent", "real's exponent runs past the value"},
+	{"Failed to decode exponent", "malformed exponent of a real"},
+};
+inline const real_problem_text &text_of(real_problem problem)
+{
+	return real_problem_texts[static_cast<int>(problem)];
+}
 
 // Reads a bejReal from c: length of whole, whole, leading zero count,
 // fraction, length of exponent, exponent (0 when that length is 0).  When

@@ -55,7 +55,8 @@ const rde_bej_property *find_property_by_sequence_number(const rde_bej_context *
 		if (parent) {
 			const rde_bej_property *p = parent->property;
 			if (p->dictionary->schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION &&
-			    p != p->dictionary->root && !(format & RDE_BEJ_FORMAT_TOP_LEVEL_ANNOTATION))
+			    p != p->dictionary->root &&
+			    !(format & RDE_BEJ_FORMAT_TOP_LEVEL_ANNOTATION))
 				start = p;
 		}
 	}
@@ -87,29 +88,6 @@ int decode_integer(rde_bej_value *value, const_cursor &c, size_t count)
 	return 0;
 }
 
-// The decoder's message for each way a real can fail.
-const char *real_message(real_problem problem)
-{
-	switch (problem) {
-	case real_problem::whole_length:
-		return "Failed to decode whole length";
-	case real_problem::whole_past_value:
-		return "Invalid length of whole";
-	case real_problem::whole:
-		return "Failed to decode whole";
-	case real_problem::leading_zero_count:
-		return "Failed to decode leading zero count";
-	case real_problem::fraction:
-		return "Failed to decode fraction";
-	case real_problem::exponent_length:
-		return "Failed to decode length of exponent";
-	case real_problem::exponent_past_value:
-		return "Invalid length of exponent";
-	default:
-		return "Failed to decode exponent";
-	}
-}
-
 // bejReal: length of whole, whole, leading zero count, fraction, length of
 // exponent, exponent.  A failing whole or exponent logs the integer's own
 // message first.
@@ -132,18 +110,18 @@ int decode_real(rde_bej_value *value, const_cursor &c)
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported integer size: 0");
 	else if (integer == integer_problem::too_long)
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Only %zu byte integers are supported", size_t{8});
-	rde_bej_log(RDE_BEJ_LOG_ERROR, "%s", real_message(problem));
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "%s", text_of(problem).message);
 	return -EINVAL;
 }
 
 // The name of a value for messages, formatted only when one is logged.
 class lazy_name {
-public:
+      public:
 	// The buffer is left as it is until a message needs it.
 	explicit lazy_name(const rde_bej_value *value) : value_(value) {}
 	const char *operator()() { return describe_value(value_, &buffer_); }
 
-private:
+      private:
 	const rde_bej_value *value_;
 	value_display_name buffer_;
 };
@@ -158,8 +136,9 @@ struct tuple_head {
 // A tuple whose type does not fit its property (type_fits).
 int type_mismatch(const rde_bej_property *property, unsigned type, const char *name)
 {
-	rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected data type for property '%s' (expected: %s, found: %s)",
-		    name, rde_bej_data_type_name(property->data_type()), rde_bej_data_type_name(type));
+	rde_bej_log(RDE_BEJ_LOG_ERROR,
+		    "Unexpected data type for property '%s' (expected: %s, found: %s)", name,
+		    rde_bej_data_type_name(property->data_type()), rde_bej_data_type_name(type));
 	return -EINVAL;
 }
 
@@ -179,7 +158,8 @@ int read_annotation_head(const_cursor &c, tuple_head *head)
 	}
 	head->format = c.read_u8();
 	if (decode_nnint(c, &head->length)) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode inner length of a property annotation");
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Failed to decode inner length of a property annotation");
 		return -EINVAL;
 	}
 	if ((head->sequence_field & 1) == 0) {
@@ -188,7 +168,8 @@ int read_annotation_head(const_cursor &c, tuple_head *head)
 		return -EINVAL;
 	}
 	if (head->length != c.remaining()) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Inner property's length doesn't match outer's length");
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Inner property's length doesn't match outer's length");
 		return -EINVAL;
 	}
 	return 0;
@@ -227,8 +208,7 @@ int decode_property_annotation(const rde_bej_context *context, rde_bej_value *va
 // A set's members or an array's elements: a count, then one tuple each.
 // Every member takes at least five bytes, so a hostile count ends at the
 // first member that is not there.
-int decode_members(const rde_bej_context *context, rde_bej_value *value, const_cursor &c,
-		   int depth)
+int decode_members(const rde_bej_context *context, rde_bej_value *value, const_cursor &c, int depth)
 {
 	uint64_t count;
 	if (decode_nnint(c, &count)) {
@@ -326,7 +306,8 @@ int decode_resource_link(rde_bej_value *value, const_cursor &c)
 		return status;
 	}
 	if (link > UINT32_MAX) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported resource link value of '%s' property: %llu",
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Unsupported resource link value of '%s' property: %llu",
 			    lazy_name(value)(), static_cast<unsigned long long>(link));
 		return -EINVAL;
 	}
@@ -443,9 +424,10 @@ int decode_property(const rde_bej_context *context, const rde_bej_dictionary *di
 		return status;
 	c.advance(length);
 	if (inner.remaining() != 0) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR,
-			    "Failed to decode property '%s': size mismatch (expected: %zu, actual: %zu)",
-			    name(), length, length - inner.remaining());
+		rde_bej_log(
+			RDE_BEJ_LOG_ERROR,
+			"Failed to decode property '%s': size mismatch (expected: %zu, actual: %zu)",
+			name(), length, length - inner.remaining());
 		return -EINVAL;
 	}
 	return 0;
@@ -461,7 +443,8 @@ int check_header(const_cursor &c, int32_t schema_type)
 	}
 	rde_bej_encoding_header header;
 	if (!read_encoding_header(c, &header)) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported encoding version: 0x%x", header.version);
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported encoding version: 0x%x",
+			    header.version);
 		return -EINVAL;
 	}
 	if (header.schema_class != schema_type) {

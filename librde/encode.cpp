@@ -243,7 +243,8 @@ int encode_property_annotation(rde_bej_value *value, cursor &c)
 	int status = encode_value(value, value->type, c);
 	if (status)
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to encode property annotation '%s@%s'",
-			    shown_name(value->property->name), shown_name(value->annotated_property->name));
+			    shown_name(value->property->name),
+			    shown_name(value->annotated_property->name));
 	return status;
 }
 

@@ -80,17 +80,17 @@ int build_path(rde_bej_locator *locator)
 
 // Resolves every step of the path into the locator's components, from the
 // dictionary's root; *named stays true while every step has a name.
-int resolve_path(rde_bej_locator *locator, const rde_bej_locator_component *components,
-		 bool *named)
+int resolve_path(rde_bej_locator *locator, const rde_bej_locator_component *components, bool *named)
 {
 	const rde_bej_property *current = locator->dictionary->root;
 	for (uint32_t i = 0; i < locator->count; i++) {
 		const rde_bej_locator_component &step = components[i];
 		if (step.name && step.index) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR,
-				    "Invalid locator components format: non-zero sequence number is "
-				    "only valid for array items (%s)",
-				    step.name);
+			rde_bej_log(
+				RDE_BEJ_LOG_ERROR,
+				"Invalid locator components format: non-zero sequence number is "
+				"only valid for array items (%s)",
+				step.name);
 			return -EINVAL;
 		}
 		const rde_bej_property *property = resolve_step(current, step);

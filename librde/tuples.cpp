@@ -30,28 +30,6 @@ const char *integer_reason(integer_problem problem)
 	return problem == integer_problem::empty ? "empty integer" : "integer longer than 8 bytes";
 }
 
-const char *real_reason(real_problem problem)
-{
-	switch (problem) {
-	case real_problem::whole_length:
-		return "malformed length of the real's whole part";
-	case real_problem::whole_past_value:
-		return "real's whole part runs past the value";
-	case real_problem::whole:
-		return "malformed whole part of a real";
-	case real_problem::leading_zero_count:
-		return "malformed leading zero count of a real";
-	case real_problem::fraction:
-		return "malformed fraction of a real";
-	case real_problem::exponent_length:
-		return "malformed length of the real's exponent";
-	case real_problem::exponent_past_value:
-		return "real's exponent runs past the value";
-	default:
-		return "malformed exponent of a real";
-	}
-}
-
 // Reads the nnint a value holds; the caller checks that nothing follows.
 int read_value_nnint(const walk &w, const_cursor &value, uint64_t *x, const char *reason)
 {
@@ -100,7 +78,8 @@ int read_value(const walk &w, const_cursor &value, const const_cursor &format_at
 	case RDE_BEJ_DATA_TYPE_REAL: {
 		integer_problem integer;
 		real_problem problem = read_bej_real(value, &data.real, &integer);
-		return problem == real_problem::none ? 0 : refuse(w, value, real_reason(problem));
+		return problem == real_problem::none ? 0
+						     : refuse(w, value, text_of(problem).reason);
 	}
 	case RDE_BEJ_DATA_TYPE_BOOLEAN:
 		if (value.remaining() != 1)

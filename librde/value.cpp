@@ -1,5 +1,5 @@
-// Value nodes, shared by builder trees and decoded trees: allocation,
-// unlinking, release, lookup by name and the trace line.
+// Value nodes, shared by builder trees and decoded trees: allocation from
+// the tree's arena, unlinking, release, lookup by name and the trace line.
 #include "bej_internal.h"
 
 #include <algorithm>
@@ -129,19 +129,13 @@ bool attach_arena(rde_bej_value *root)
 
 void *value_buffer_alloc(rde_bej_value *value, size_t size, size_t align)
 {
-	return value->arena ? arena_alloc(value->arena, size, align) : std::malloc(size);
-}
-
-void value_buffer_release(rde_bej_value *value, void *buffer)
-{
-	if (!value->arena)
-		std::free(buffer);
+	return arena_alloc(value->arena, size, align);
 }
 
 rde_bej_value *new_bej_value(rde_bej_value *parent)
 {
 	rde_bej_value *value;
-	if (parent && parent->arena) {
+	if (parent) {
 		// Arena memory comes zeroed (calloc, or fresh pages), and a node
 		// is a plain record: its all-zero bytes are the empty node.
 		value = static_cast<rde_bej_value *>(
@@ -200,54 +194,15 @@ void unlink_bej_value(rde_bej_value *parent, rde_bej_value *child)
 	}
 }
 
-namespace {
-
-// The payload buffer follows the type the node holds, which is the
-// property's own type except for nulls (no payload) and decoded property
-// annotations, whose inner type is not compared with the annotation
-// property's: releasing by the held type never frees what is not a buffer.
-void release_payload(rde_bej_value *value)
-{
-	if (value->arena)
-		return;
-	if (value->type == RDE_BEJ_DATA_TYPE_STRING)
-		std::free(value->payload.string);
-	else if (value->type == RDE_BEJ_DATA_TYPE_BYTESTRING)
-		std::free(value->payload.bytestring);
-	else if (value->type == RDE_BEJ_DATA_TYPE_REAL)
-		std::free(value->payload.real);
-}
-
-}  // namespace
-
-// Releases without recursion, so that the depth of a tree never costs stack.
-// A tree with an arena goes at once with it; a node inside an arena (a
-// subtree a null replaced) stays there until its root is released.
+// A tree goes at once with its arena; a node inside it (a subtree a null
+// replaced) lives in the arena and goes with the tree's root.
 extern "C" void rde_bej_value_free(rde_bej_value *value)
 {
 	if (!value || value->pooled)
 		return;
-	if (value->arena) {
+	if (value->arena)
 		arena_destroy(value->arena);
-		delete value;
-		return;
-	}
-	rde_bej_value *node = value;
-	while (node) {
-		if (rde_bej_value *child = node->children_first) {
-			node->children_first = child->next;
-			if (!node->children_first)
-				node->children_last = nullptr;
-			node->child_count--;
-			child->parent = node;
-			node = child;
-			continue;
-		}
-		rde_bej_value *parent = node == value ? nullptr : node->parent;
-		release_payload(node);
-		delete node;
-		node = parent;
-	}
+	delete value;
 }
 
 extern "C" int rde_bej_find(rde_bej_value *value, const char *name, rde_bej_value **child)

@@ -22,30 +22,54 @@
 
 namespace {
 
-// Bytes of a string that are not copied as they stand: those shown escaped,
-// the two that may begin a macro ('%' and W), and the NUL that ends it.
+// Bytes that a string shows escaped; the NUL, which ends it, too.
+constexpr std::array<bool, 256> make_escaped()
+{
+	std::array<bool, 256> escaped{};
+	for (unsigned c = 0; c < 0x20; c++)
+		escaped[c] = true;
+	escaped['"'] = escaped['\\'] = escaped['/'] = true;
+	return escaped;
+}
+constexpr std::array<bool, 256> ESCAPED = make_escaped();
+
+// The same, and the two bytes that may begin a macro: '%' and W.
 constexpr std::array<bool, 256> make_special()
 {
-	std::array<bool, 256> special{};
-	for (unsigned c = 0; c < 0x20; c++)
-		special[c] = true;
-	special['"'] = special['\\'] = special['/'] = true;
+	std::array<bool, 256> special = make_escaped();
 	special['%'] = special['W'] = true;
 	return special;
 }
 constexpr std::array<bool, 256> SPECIAL = make_special();
 
+// The first byte from p on that stop marks; the NUL ends every search.
+const char *skip(const char *p, const std::array<bool, 256> &stop)
+{
+	auto at = [&](size_t i) { return stop[static_cast<unsigned char>(p[i])]; };
+	for (;; p += 4) {
+		if (at(0))
+			return p;
+		if (at(1))
+			return p + 1;
+		if (at(2))
+			return p + 2;
+		if (at(3))
+			return p + 3;
+	}
+}
+
 // A line break and the indent of up to INDENT_LEVELS levels.
 constexpr unsigned INDENT_LEVELS = 64;
-constexpr std::array<char, 1 + 2 * INDENT_LEVELS> make_line_start()
+constexpr size_t MAX_INDENT = 2 * INDENT_LEVELS;
+constexpr std::array<char, 1 + MAX_INDENT> make_line_start()
 {
-	std::array<char, 1 + 2 * INDENT_LEVELS> line{};
+	std::array<char, 1 + MAX_INDENT> line{};
 	line[0] = '\n';
 	for (size_t i = 1; i < line.size(); i++)
 		line[i] = ' ';
 	return line;
 }
-constexpr std::array<char, 1 + 2 *INDENT_LEVELS> LINE_START = make_line_start();
+constexpr std::array<char, 1 + MAX_INDENT> LINE_START = make_line_start();
 
 class json_writer {
       public:
@@ -139,22 +163,23 @@ class json_writer {
 		out_.put_plain("\"");
 	}
 
-	// Writes the NUL-terminated text with json-c's escapes.
+	// Writes the NUL-terminated text with json-c's escapes.  From the first
+	// '%' or W of a run on, the run goes to the expander to be read for
+	// macros; what comes before is plain text.
 	void escaped(const char *text)
 	{
-		const char *run = text;
-		for (const char *p = text;; p++) {
-			unsigned char c = static_cast<unsigned char>(*p);
-			if (!SPECIAL[c])
-				continue;
+		for (const char *p = text;;) {
+			const char *run = p;
+			p = skip(p, SPECIAL);
 			out_.put_plain(run, static_cast<size_t>(p - run));
-			if (c == '\0')
+			if (*p == '%' || *p == 'W') {
+				run = p;
+				p = skip(p, ESCAPED);
+				out_.put(run, static_cast<size_t>(p - run));
+			}
+			if (*p == '\0')
 				return;
-			if (c == '%' || c == 'W')
-				out_.put(p, 1);
-			else
-				escape(c);
-			run = p + 1;
+			escape(static_cast<unsigned char>(*p++));
 		}
 	}
 
@@ -208,10 +233,10 @@ class json_writer {
 	void line_start(unsigned level)
 	{
 		size_t indent = 2 * size_t{level};
-		size_t part = std::min<size_t>(indent, LINE_START.size() - 1);
+		size_t part = std::min(indent, MAX_INDENT);
 		out_.put_plain(LINE_START.data(), 1 + part);
 		for (indent -= part; indent > 0; indent -= part) {
-			part = std::min<size_t>(indent, LINE_START.size() - 1);
+			part = std::min(indent, MAX_INDENT);
 			out_.put_plain(LINE_START.data() + 1, part);
 		}
 	}

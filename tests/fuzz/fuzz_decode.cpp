@@ -1,8 +1,7 @@
-// Fuzzes the decoder, the decoded value access and the tuple reader: each
-// input is decoded against the bundled example (schema type 0) and the
-// decoder vectors' schema (1, the flags byte picking a locator), an accepted
-// tree read back through every accessor; the tuple reader hands out only
-// tuples inside the input and takes whatever the decoder takes.
+// Fuzzes the decoder, the value access and the tuple reader: each input is
+// decoded against the bundled example (schema type 0) and the decoder
+// vectors' schema (1, the flags byte picking a locator) and read back; the
+// tuple reader stays inside the input and takes what the decoder takes.
 #include <librde/rde_bej.h>
 
 #include "dictc.h"

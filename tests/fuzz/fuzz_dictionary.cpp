@@ -54,9 +54,8 @@ void use(rde_bej_context *context, int32_t schema_type, const uint8_t *data, siz
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-	static const bool quiet = [] { return setenv("LIBRDE_LOG_LEVEL", "quiet", 1) == 0; }();
+	setenv("LIBRDE_LOG_LEVEL", "quiet", 1);
 	rde_bej_init();
-	require(quiet);
 	read_entries(data, size);
 	for (int32_t schema_type : {0, 2}) {
 		for (unsigned options : {0u, unsigned{RDE_BEJ_ACCEPT_SEQUENCE_GAPS}}) {

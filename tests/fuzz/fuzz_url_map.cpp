@@ -5,8 +5,10 @@
 #include "expansion.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/mman.h>
 #include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -14,14 +16,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	static url_table table;
 	static abbreviation_buffer buffer;
 	static std::string expanded(EXPANSION_BUFFER_SIZE, '\0');
-	static std::string map = "/tmp/fuzz_url_map." + std::to_string(getpid());
-	static FILE *quiet = freopen("/dev/null", "w", stderr);  // malformed line warnings
+	static int fd = memfd_create("map", 0);  // the map file, in memory
+	static std::string map = "/proc/self/fd/" + std::to_string(fd);
+	static FILE *quiet = fopen("/dev/null", "w");
 	std::string text(reinterpret_cast<const char *>(data), size);
-	FILE *file = fopen(map.c_str(), "wb");
-	fwrite(data, 1, size, file);
-	fclose(file);
-	if (quiet && load_pdr_url_map(table, map.c_str(), text.substr(0, text.find('\n')).c_str(),
-				      nullptr) == 0) {
+	if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
+		abort();
+	// The warnings about malformed lines go nowhere; the sanitizers and the
+	// fuzzer keep writing to the descriptor itself.
+	FILE *saved = stderr;
+	stderr = quiet;
+	int status = load_pdr_url_map(table, map.c_str(), text.substr(0, text.find('\n')).c_str(),
+				      nullptr);
+	stderr = saved;
+	if (status == 0) {
 		if (const char *abbreviated = abbreviate_urls(table, text.c_str(), buffer))
 			expand_url_macros(table, abbreviated, strlen(abbreviated), expanded.data());
 	}

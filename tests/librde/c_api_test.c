@@ -55,11 +55,11 @@ int main(void)
 	rde_bej_context *context = rde_bej_context_new();
 	CHECK(rde_bej_add_dictionary(context, 0, NULL, schema, 11) == -EINVAL);
 	CHECK(rde_bej_add_dictionary(context, 0, NULL, schema, sizeof schema) == 0);
-	CHECK(journal.count == 3 && journal.levels[0] == RDE_BEJ_LOG_ERROR);
+	CHECK(journal.count == 3 && journal.levels[0] == RDE_BEJ_LOG_ERROR &&
+	      journal.levels[2] == RDE_BEJ_LOG_DEBUG);
 	CHECK(strcmp(journal.messages[0], "Invalid length of the dictionary") == 0);
 	CHECK(strcmp(journal.messages[1], "Failed to parse the dictionary") == 0);
 	CHECK(strcmp(journal.messages[2], "Adding dictionary 'R'") == 0);
-	CHECK(journal.levels[2] == RDE_BEJ_LOG_DEBUG);
 
 	/* The threshold still applies; a long message arrives whole. */
 	CHECK(setenv("LIBRDE_LOG_LEVEL", "error", 1) == 0);
@@ -100,5 +100,6 @@ int main(void)
 	CHECK(strcmp(line, "librde[error]: Couldn't find dictionary named Nope\n") == 0);
 	rde_bej_context_free(context);
 	CHECK(strcmp(rde_bej_data_type_name(13), "unknown") == 0); /* reserved */
+	CHECK(rde_bej_dictionary_get_schema_type(NULL) == -1 && !rde_bej_dictionary_get_name(NULL));
 	return 0;
 }

@@ -17,12 +17,11 @@ struct reference_mockup {
 const std::vector<reference_mockup> &reference_mockups();
 std::string reference_annotation();  // the annotation dictionary
 
-// The mockup as a user would hand it over, judged by the dictionaries: the
-// members and items they cannot take left out (unknown names, wrong JSON
-// types, enum options they lack), whole numbers of reals made reals.  A
-// child list ends before the first sequence number that does not rise, as
-// a gapped one does when accepted.  The caller releases it; nullptr when
-// the mockup has no dictionary.
+// The mockup as a user would hand it over: what its dictionaries cannot take
+// left out (unknown names, wrong JSON types, enum options they lack), whole
+// numbers made reals where they ask for reals.  Child lists end before the
+// first sequence number that does not rise, as gapped ones do when accepted.
+// The caller releases it; nullptr when the mockup has no dictionary.
 json_object *prepare_mockup(const reference_mockup &mockup);
 
 #endif

@@ -201,8 +201,8 @@ int rde_bej_decode(rde_bej_context *context, const char *name, int32_t schema_ty
 		   const uint8_t *bytes, size_t length,
 		   const rde_bej_locator *locator, rde_bej_value **value);
 
-/* Frees a value node and everything below it; NULL is accepted.
- * Trees point into their context's dictionaries: free them first. */
+/* Frees a tree from its root (a decoded tree); a node inside a tree goes with
+ * the tree.  NULL is accepted.  Free trees before their context. */
 void rde_bej_value_free(rde_bej_value *value);
 
 /* Finds the child of value whose property is named name (or "prop@annotation").
@@ -260,7 +260,7 @@ typedef struct rde_bej_read_error {
 
 /* The seven-byte header of a BEJ encoding. */
 typedef struct rde_bej_encoding_header {
-	uint32_t version;      /* 0xF1F0F000 or 0xF1F1F000 */
+	uint32_t version; /* 0xF1F0F000 or 0xF1F1F000 */
 	uint16_t flags;
 	uint8_t schema_class;
 } rde_bej_encoding_header;
@@ -276,28 +276,28 @@ typedef struct rde_bej_real_parts {
 /* One tuple (sequence number, format, length, value) as the reader hands it
  * out.  Offsets count from the first byte given to the reader. */
 typedef struct rde_bej_tuple {
-	size_t offset;             /* of the tuple's sequence-number field */
-	unsigned depth;            /* 0 at the top; +1 in a set, array or annotation */
-	uint64_t index;            /* position among its parent's members; 0 at the
-				      top and for the inner tuple of an annotation */
-	uint64_t sequence_number;  /* the field without its selector bit */
-	unsigned selector;         /* 1: annotation dictionary, 0: schema dictionary */
-	uint8_t format;            /* data type in the high nibble, flags below */
-	uint64_t length;           /* number of value bytes */
+	size_t offset;            /* of the tuple's sequence-number field */
+	unsigned depth;           /* 0 at the top; +1 in a set, array or annotation */
+	uint64_t index;           /* position among its parent's members; 0 at the
+				     top and for the inner tuple of an annotation */
+	uint64_t sequence_number; /* the field without its selector bit */
+	unsigned selector;        /* 1: annotation dictionary, 0: schema dictionary */
+	uint8_t format;           /* data type in the high nibble, flags below */
+	uint64_t length;          /* number of value bytes */
 	size_t value_offset;
-	const uint8_t *value;      /* the value bytes, borrowed from the caller */
+	const uint8_t *value; /* the value bytes, borrowed from the caller */
 	/* The value read by data type (the other members are 0): */
 	union {
-		uint64_t child_count;   /* set, array */
+		uint64_t child_count; /* set, array */
 		struct {
-			int64_t value;  /* two's complement bits */
-			bool negative;  /* clear with value < 0: a 9-byte number >= 2^63 */
+			int64_t value; /* two's complement bits */
+			bool negative; /* clear with value < 0: a 9-byte number >= 2^63 */
 		} integer;
-		uint64_t enum_option;   /* the option's sequence number */
+		uint64_t enum_option; /* the option's sequence number */
 		bool boolean;
 		uint32_t resource_link;
 		rde_bej_real_parts real;
-	} data;                    /* strings and bytestrings are `value` */
+	} data; /* strings and bytestrings are `value` */
 } rde_bej_tuple;
 
 /* Called for every tuple in stream order: a set's or array's members after
@@ -326,27 +326,27 @@ typedef struct rde_bej_dictionary_header {
 	uint8_t dictionary_flags;
 	uint16_t entry_count;
 	uint32_t schema_version;
-	uint32_t dictionary_size;  /* as written; the size given is what counts */
+	uint32_t dictionary_size; /* as written; the size given is what counts */
 } rde_bej_dictionary_header;
 
 /* One dictionary entry, fields in host order, with what they lead to. */
 typedef struct rde_bej_dictionary_entry {
-	uint16_t index;               /* position in the entry table */
-	uint8_t format;               /* data type in the high nibble, flags below */
+	uint16_t index; /* position in the entry table */
+	uint8_t format; /* data type in the high nibble, flags below */
 	uint16_t sequence_number;
 	uint16_t child_pointer_offset;
 	uint16_t child_count;
-	uint8_t name_length;          /* with the terminating NUL */
+	uint8_t name_length; /* with the terminating NUL */
 	uint16_t name_offset;
-	const char *name;             /* inside the bytes, or NULL when not valid */
-	int32_t first_child;          /* entry index of the first child, or -1 when
-					 there are none or the range leaves the table */
+	const char *name;    /* inside the bytes, or NULL when not valid */
+	int32_t first_child; /* entry index of the first child, or -1 when
+				there are none or the range leaves the table */
 } rde_bej_dictionary_entry;
 
 /* Reads the header of size dictionary bytes.  Returns 0, or -EINVAL with
  * *error (when not NULL) set when the bytes cannot hold it. */
-int rde_bej_read_dictionary_header(const void *data, size_t size,
-				   rde_bej_dictionary_header *header, rde_bej_read_error *error);
+int rde_bej_read_dictionary_header(const void *data, size_t size, rde_bej_dictionary_header *header,
+				   rde_bej_read_error *error);
 
 /* Reads entry index of size dictionary bytes; the name points into data.
  * Returns 0, or -EINVAL with *error set when the entry is not there. */
