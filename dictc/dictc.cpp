@@ -61,6 +61,7 @@ struct prop {
 	uint8_t type = RDE_BEJ_DATA_TYPE_SET;
 	uint8_t flags = 0;         // low nibble of the format byte
 	uint16_t sequence_number = 0;
+	bool numbered = false;     // "sequence_number" given
 	std::vector<prop *> kids;  // own child range, in order
 	std::string label;         // "id"
 	std::string children_of;   // label whose child range this one shares
@@ -75,12 +76,54 @@ struct top_raw {
 	std::vector<uint8_t> append;
 };
 
+
+// The integer overrides of "raw", with their largest values and the field
+// of Record they set.
+template <typename Record>
+struct int_override {
+	const char *key;
+	int64_t max;
+	std::optional<int64_t> Record::*field;
+};
+constexpr int_override<raw_overrides> ENTRY_OVERRIDES[] = {
+	{"format", 255, &raw_overrides::format},
+	{"sequence_number", 65535, &raw_overrides::sequence_number},
+	{"child_pointer_offset", 65535, &raw_overrides::child_pointer_offset},
+	{"child_count", 65535, &raw_overrides::child_count},
+	{"name_length", 255, &raw_overrides::name_length},
+	{"name_offset", 65535, &raw_overrides::name_offset},
+};
+
+constexpr int_override<top_raw> TOP_OVERRIDES[] = {
+	{"entry_count", 65535, &top_raw::entry_count},
+	{"dictionary_size", 0xFFFFFFFFll, &top_raw::dictionary_size},
+	{"truncate", INT64_MAX, &top_raw::truncate},
+};
+
+// Whether properties of this data type may have children.
+bool has_children(uint8_t type)
+{
+	return type == RDE_BEJ_DATA_TYPE_SET || type == RDE_BEJ_DATA_TYPE_ARRAY ||
+	       type == RDE_BEJ_DATA_TYPE_ENUM || type == RDE_BEJ_DATA_TYPE_CHOICE;
+}
+
+// What a property object holds besides its name, gathered before the lists
+// are read so that they can be checked against the type.
+struct prop_members {
+	bool has_type = false, has_nullable = false, nullable = false;
+	int64_t flags = 0;
+	json_object *kids = nullptr, *item = nullptr, *options = nullptr, *raw = nullptr;
+};
+
 class compiler {
 public:
 	bool run(std::string_view text, std::vector<uint8_t> *out);
 	std::string error;
 
 private:
+	// The outcome of reading one member of an object.
+	enum class member { done, failed, unknown };
+
 	std::vector<std::unique_ptr<prop>> storage_;
 	std::map<std::string, prop *> labels_;
 	std::vector<prop *> all_;
@@ -97,6 +140,7 @@ private:
 		error = where.empty() ? what : where + ": " + what;
 		return false;
 	}
+	static member outcome(bool ok) { return ok ? member::done : member::failed; }
 	prop *make(const std::string &path)
 	{
 		storage_.push_back(std::make_unique<prop>());
@@ -110,15 +154,37 @@ private:
 		     int64_t lo, int64_t hi, int64_t *out);
 	bool parse_type(json_object *v, const std::string &where, uint8_t *type);
 	bool parse_raw(json_object *v, const std::string &where, prop *p, bool top);
+	member parse_entry_override(const char *key, json_object *val, const std::string &where,
+				    raw_overrides *r);
+	member parse_top_override(const char *key, json_object *val, const std::string &where);
+	template <typename Record, size_t N>
+	member set_override(const int_override<Record> (&table)[N], const char *key, json_object *val,
+			    const std::string &where, Record *record);
 	bool parse_hex(json_object *v, const std::string &where);
 	bool parse_version(json_object *v, const std::string &where);
 	bool parse_name(json_object *v, const std::string &where, const char *what,
 			std::string *name);
-	bool parse_prop(json_object *obj, prop *p, bool root, bool item,
-			int depth);
-	bool parse_kids(json_object *obj, prop *p, int depth);
+	bool parse_prop(json_object *obj, prop *p, bool root, bool item, int depth);
+	bool parse_prop_name(json_object *obj, prop *p, bool root, bool item);
+	member parse_member(const char *key, json_object *val, prop *p, bool root,
+			    prop_members *m);
+	bool keep_list(const std::string &k, json_object *val, prop *p, prop_members *m);
+	bool parse_label(json_object *val, prop *p);
+	member parse_root_member(const char *key, json_object *val, prop *p);
+	bool check_members(prop *p, const prop_members &m, bool root);
+	bool parse_kids(json_object *kids, prop *p, int depth);
+	bool parse_item(json_object *item, prop *p, int depth);
+	bool parse_options(json_object *options, prop *p);
+	bool parse_option(json_object *option, size_t i, prop *c);
+	bool parse_number(json_object *val, prop *p);
+	bool number_kids(prop *p);
 	bool resolve_shares();
 	bool layout(std::vector<uint8_t> *out);
+	bool place_entries(std::vector<prop *> *order);
+	bool place_names(const std::vector<prop *> &order, std::vector<uint8_t> *out);
+	void write_entries(const std::vector<prop *> &order, std::vector<uint8_t> *out);
+	void write_header(size_t count, std::vector<uint8_t> *out);
+	bool replace_tail(std::vector<uint8_t> *out);
 };
 
 bool compiler::get_int(json_object *v, const std::string &where, const char *key,
@@ -249,61 +315,70 @@ bool compiler::parse_raw(json_object *v, const std::string &where0, prop *p, boo
 	const std::string where = where0 + ": raw";
 	if (!v || json_object_get_type(v) != json_type_object)
 		return fail(where0, "'raw' must be an object");
-	raw_overrides &r = p->raw;
 	json_object_object_foreach(v, key, val) {
-		std::string k = key;
-		int64_t n;
-		if (k == "format") {
-			if (!get_int(val, where, key, 0, 255, &n)) return false;
-			r.format = n;
-		} else if (k == "sequence_number") {
-			if (!get_int(val, where, key, 0, 65535, &n)) return false;
-			r.sequence_number = n;
-		} else if (k == "child_pointer_offset") {
-			if (!get_int(val, where, key, 0, 65535, &n)) return false;
-			r.child_pointer_offset = n;
-		} else if (k == "child_count") {
-			if (!get_int(val, where, key, 0, 65535, &n)) return false;
-			r.child_count = n;
-		} else if (k == "name_length") {
-			if (!get_int(val, where, key, 0, 255, &n)) return false;
-			r.name_length = n;
-		} else if (k == "name_offset") {
-			if (!get_int(val, where, key, 0, 65535, &n)) return false;
-			r.name_offset = n;
-		} else if (k == "name_bytes") {
-			if (!val || json_object_get_type(val) != json_type_string)
-				return fail(where, "'name_bytes' must be a string");
-			size_t len = (size_t)json_object_get_string_len(val);
-			if (len > 255)
-				return fail(where, "'name_bytes' is longer than 255 bytes");
-			r.name_bytes = std::string(json_object_get_string(val), len);
-		} else if (top && k == "entry_count") {
-			if (!get_int(val, where, key, 0, 65535, &n)) return false;
-			top_.entry_count = n;
-		} else if (top && k == "dictionary_size") {
-			if (!get_int(val, where, key, 0, 0xFFFFFFFFll, &n)) return false;
-			top_.dictionary_size = n;
-		} else if (top && k == "truncate") {
-			if (!get_int(val, where, key, 0, INT64_MAX, &n)) return false;
-			top_.truncate = n;
-		} else if (top && k == "append_hex") {
-			if (!parse_hex(val, where)) return false;
-		} else if (top && k == "extra_entries") {
-			if (!val || json_object_get_type(val) != json_type_array)
-				return fail(where, "'extra_entries' must be an array of properties");
-			size_t n_extra = json_object_array_length(val);
-			for (size_t i = 0; i < n_extra; i++) {
-				prop *e = make("extra_entries[" + std::to_string(i) + "]");
-				extras_.push_back(e);
-				if (!parse_prop(json_object_array_get_idx(val, i), e, false, false, 1))
-					return false;
-			}
-		} else {
-			return fail(where, "unknown key '" + k + "'");
-		}
+		member m = parse_entry_override(key, val, where, &p->raw);
+		if (m == member::unknown && top)
+			m = parse_top_override(key, val, where);
+		if (m == member::unknown)
+			return fail(where, "unknown key '" + std::string(key) + "'");
+		if (m == member::failed)
+			return false;
 	}
 	return true;
+}
+
+// Sets the field of record that key names in the table; unknown when the
+// table has no such key.
+template <typename Record, size_t N>
+compiler::member compiler::set_override(const int_override<Record> (&table)[N], const char *key,
+					json_object *val, const std::string &where, Record *record)
+{
+	for (const auto &o : table)
+		if (strcmp(key, o.key) == 0) {
+			int64_t n;
+			if (!get_int(val, where, key, 0, o.max, &n))
+				return member::failed;
+			record->*o.field = n;
+			return member::done;
+		}
+	return member::unknown;
+}
+
+compiler::member compiler::parse_entry_override(const char *key, json_object *val,
+						const std::string &where, raw_overrides *r)
+{
+	member m = set_override(ENTRY_OVERRIDES, key, val, where, r);
+	if (m != member::unknown || strcmp(key, "name_bytes") != 0)
+		return m;
+	if (!val || json_object_get_type(val) != json_type_string)
+		return outcome(fail(where, "'name_bytes' must be a string"));
+	size_t len = (size_t)json_object_get_string_len(val);
+	if (len > 255)
+		return outcome(fail(where, "'name_bytes' is longer than 255 bytes"));
+	r->name_bytes = std::string(json_object_get_string(val), len);
+	return member::done;
+}
+
+compiler::member compiler::parse_top_override(const char *key, json_object *val,
+					      const std::string &where)
+{
+	member m = set_override(TOP_OVERRIDES, key, val, where, &top_);
+	if (m != member::unknown)
+		return m;
+	if (strcmp(key, "append_hex") == 0)
+		return outcome(parse_hex(val, where));
+	if (strcmp(key, "extra_entries") != 0)
+		return member::unknown;
+	if (!val || json_object_get_type(val) != json_type_array)
+		return outcome(fail(where, "'extra_entries' must be an array of properties"));
+	size_t n_extra = json_object_array_length(val);
+	for (size_t i = 0; i < n_extra; i++) {
+		prop *e = make("extra_entries[" + std::to_string(i) + "]");
+		extras_.push_back(e);
+		if (!parse_prop(json_object_array_get_idx(val, i), e, false, false, 1))
+			return member::failed;
+	}
+	return member::done;
 }
 
 bool compiler::parse_prop(json_object *obj, prop *p, bool root, bool item, int depth)
@@ -312,139 +387,188 @@ bool compiler::parse_prop(json_object *obj, prop *p, bool root, bool item, int d
 		return fail(p->path, "a property must be a JSON object");
 	if (depth > MAX_JSON_DEPTH)
 		return fail(p->path, "properties nested too deeply");
-
 	// The name comes first so that every later message can carry it.
-	json_object *v = nullptr;
-	if (json_object_object_get_ex(obj, "name", &v) && v) {
-		// Array lookups take the one child as the item whatever its name,
-		// so a named item is refused; raw "name_bytes" can still make one.
-		if (item)
-			return fail(p->path, "an array's 'item' is unnamed; remove its 'name'");
-		if (!parse_name(v, p->path, "'name'", &p->name))
-			return false;
-		p->named = true;
-		if (root)
-			p->path = p->name;
-		else if (p->parent_path.empty())
-			p->path += " '" + p->name + "'";
-		else
-			p->path = p->parent_path + "/" + p->name;
-	} else if (root) {
-		return fail("description", "missing 'name' (the dictionary's name)");
-	}
-
-	bool has_type = false, has_nullable = false, nullable = false;
-	int64_t flags = 0;
-	json_object *kids = nullptr, *item_obj = nullptr, *options = nullptr, *raw = nullptr;
-	json_object_object_foreach(obj, key, val) {
-		std::string k = key;
-		int64_t n;
-		if (k == "name") {
-			continue;
-		} else if (k == "type") {
-			if (!parse_type(val, p->path, &p->type)) return false;
-			has_type = true;
-		} else if (k == "nullable") {
-			if (!val || json_object_get_type(val) != json_type_boolean)
-				return fail(p->path, "'nullable' must be true or false");
-			has_nullable = true;
-			nullable = json_object_get_boolean(val);
-		} else if (k == "flags") {
-			if (!get_int(val, p->path, key, 0, 15, &flags)) return false;
-		} else if (k == "children") {
-			kids = val;
-			if (!kids) return fail(p->path, "'children' must be an array of properties");
-		} else if (k == "item") {
-			item_obj = val;
-			if (!item_obj) return fail(p->path, "'item' must be a property");
-		} else if (k == "options") {
-			options = val;
-			if (!options) return fail(p->path, "'options' must be an array of strings");
-		} else if (k == "id") {
-			if (!parse_name(val, p->path, "'id'", &p->label)) return false;
-			if (labels_.count(p->label))
-				return fail(p->path, "'id' \"" + p->label + "\" is already used by " +
-							     labels_[p->label]->path);
-			labels_[p->label] = p;
-		} else if (k == "children_of" && !root) {
-			if (!parse_name(val, p->path, "'children_of'", &p->children_of)) return false;
-		} else if (k == "raw") {
-			raw = val;
-		} else if (root && k == "version") {
-			if (!parse_version(val, p->path)) return false;
-		} else if (root && k == "version_tag") {
-			if (!get_int(val, p->path, key, 0, 255, &n)) return false;
-			version_tag_ = (uint8_t)n;
-		} else if (root && k == "dictionary_flags") {
-			if (!get_int(val, p->path, key, 0, 255, &n)) return false;
-			dictionary_flags_ = (uint8_t)n;
-		} else if (root && k == "sequence_number") {
-			if (!get_int(val, p->path, key, 0, 65535, &n)) return false;
-			p->sequence_number = (uint16_t)n;
-		} else {
-			return fail(p->path, "unknown key '" + k + "'");
-		}
-	}
-	if (!has_type && !root)
-		return fail(p->path, "missing 'type'");
-	// "nullable": false together with flag bit 2 contradicts itself.
-	if (has_nullable && !nullable && (flags & 4))
-		return fail(p->path, "'flags' sets the nullable bit (4) but 'nullable' is false");
-	p->flags = (uint8_t)(flags | (nullable ? 4 : 0));
-
-	const std::string tname = type_label(p->type);
-	if (kids && p->type != RDE_BEJ_DATA_TYPE_SET && p->type != RDE_BEJ_DATA_TYPE_CHOICE)
-		return fail(p->path, "'children' is for set and choice properties, not " + tname +
-					     (p->type == RDE_BEJ_DATA_TYPE_ARRAY ? " (use 'item')" :
-					      p->type == RDE_BEJ_DATA_TYPE_ENUM ? " (use 'options')" : ""));
-	if (item_obj && p->type != RDE_BEJ_DATA_TYPE_ARRAY)
-		return fail(p->path, "'item' is for array properties, not " + tname);
-	if (options && p->type != RDE_BEJ_DATA_TYPE_ENUM)
-		return fail(p->path, "'options' is for enum properties, not " + tname);
-	if (!p->children_of.empty()) {
-		if (kids || item_obj || options)
-			return fail(p->path, "'children_of' cannot be combined with its own "
-					     "'children', 'item' or 'options'");
-		if (p->type != RDE_BEJ_DATA_TYPE_SET && p->type != RDE_BEJ_DATA_TYPE_ARRAY && p->type != RDE_BEJ_DATA_TYPE_ENUM &&
-		    p->type != RDE_BEJ_DATA_TYPE_CHOICE)
-			return fail(p->path, "'children_of' is for set, array, enum and choice "
-					     "properties, not " + tname);
-	}
-
-	if (kids && !parse_kids(kids, p, depth))
+	if (!parse_prop_name(obj, p, root, item))
 		return false;
-	if (item_obj) {
-		prop *c = make(p->path + "[item]");
-		p->kids.push_back(c);
-		if (!parse_prop(item_obj, c, false, true, depth + 1))
+	prop_members m;
+	json_object_object_foreach(obj, key, val) {
+		member r = parse_member(key, val, p, root, &m);
+		if (r == member::unknown && root)
+			r = parse_root_member(key, val, p);
+		if (r == member::unknown)
+			return fail(p->path, "unknown key '" + std::string(key) + "'");
+		if (r == member::failed)
 			return false;
 	}
-	if (options) {
-		if (json_object_get_type(options) != json_type_array)
-			return fail(p->path, "'options' must be an array of strings");
-		size_t n = json_object_array_length(options);
-		std::set<std::string> seen;
-		for (size_t i = 0; i < n; i++) {
-			prop *c = make(p->path);
-			if (!parse_name(json_object_array_get_idx(options, i), p->path,
-					("option " + std::to_string(i)).c_str(), &c->name))
-				return false;
-			if (!seen.insert(c->name).second)
-				return fail(p->path, "option '" + c->name + "' is listed twice");
-			c->named = true;
-			c->type = RDE_BEJ_DATA_TYPE_STRING;
-			c->sequence_number = (uint16_t)i;
-			c->path += " option '" + c->name + "'";
-			p->kids.push_back(c);
-		}
-	}
+	if (!check_members(p, m, root))
+		return false;
+	if (m.kids && !parse_kids(m.kids, p, depth))
+		return false;
+	if (m.item && !parse_item(m.item, p, depth))
+		return false;
+	if (m.options && !parse_options(m.options, p))
+		return false;
 	if (p->kids.size() > 65535)
 		return fail(p->path, "more than 65535 children");
-	// Children are numbered in the order they are listed.
-	for (size_t i = 0; i < p->kids.size(); i++)
-		p->kids[i]->sequence_number = (uint16_t)i;
-	if (raw && !parse_raw(raw, p->path, p, root))
+	return number_kids(p) && (!m.raw || parse_raw(m.raw, p->path, p, root));
+}
+
+bool compiler::parse_prop_name(json_object *obj, prop *p, bool root, bool item)
+{
+	json_object *v = nullptr;
+	if (!json_object_object_get_ex(obj, "name", &v) || !v) {
+		if (root)
+			return fail("description", "missing 'name' (the dictionary's name)");
+		return true;
+	}
+	// Array lookups take the one child as the item whatever its name, so a
+	// named item is refused; raw "name_bytes" can still make one.
+	if (item)
+		return fail(p->path, "an array's 'item' is unnamed; remove its 'name'");
+	if (!parse_name(v, p->path, "'name'", &p->name))
 		return false;
+	p->named = true;
+	if (root)
+		p->path = p->name;
+	else if (p->parent_path.empty())
+		p->path += " '" + p->name + "'";
+	else
+		p->path = p->parent_path + "/" + p->name;
+	return true;
+}
+
+// One member of a property object; the name has been read already.
+compiler::member compiler::parse_member(const char *key, json_object *val, prop *p, bool root,
+					prop_members *m)
+{
+	const std::string k = key;
+	if (k == "name")
+		return member::done;
+	if (k == "type") {
+		m->has_type = true;
+		return outcome(parse_type(val, p->path, &p->type));
+	}
+	if (k == "nullable") {
+		if (!val || json_object_get_type(val) != json_type_boolean)
+			return outcome(fail(p->path, "'nullable' must be true or false"));
+		m->has_nullable = true;
+		m->nullable = json_object_get_boolean(val);
+		return member::done;
+	}
+	if (k == "flags")
+		return outcome(get_int(val, p->path, key, 0, 15, &m->flags));
+	if (k == "children" || k == "item" || k == "options")
+		return outcome(keep_list(k, val, p, m));
+	if (k == "id")
+		return outcome(parse_label(val, p));
+	if (k == "children_of" && !root)
+		return outcome(parse_name(val, p->path, "'children_of'", &p->children_of));
+	if (k == "raw") {
+		m->raw = val;
+		return member::done;
+	}
+	if (k == "sequence_number")
+		return outcome(parse_number(val, p));
+	return member::unknown;
+}
+
+bool compiler::parse_number(json_object *val, prop *p)
+{
+	int64_t n;
+	if (!get_int(val, p->path, "sequence_number", 0, 65535, &n))
+		return false;
+	p->sequence_number = (uint16_t)n;
+	p->numbered = true;
+	return true;
+}
+
+// Children are numbered by their position in the list unless they give
+// their own number; either way the numbers must rise.
+bool compiler::number_kids(prop *p)
+{
+	for (size_t i = 0; i < p->kids.size(); i++) {
+		prop *c = p->kids[i];
+		if (!c->numbered)
+			c->sequence_number = (uint16_t)i;
+		uint16_t previous = i ? p->kids[i - 1]->sequence_number : 0;
+		if (i && c->sequence_number <= previous)
+			return fail(c->path, "sequence number " + std::to_string(c->sequence_number) +
+						     " is not above the previous sibling's (" +
+						     std::to_string(previous) + ")");
+	}
+	return true;
+}
+
+// "children", "item" and "options" are read once every member is known.
+bool compiler::keep_list(const std::string &k, json_object *val, prop *p, prop_members *m)
+{
+	if (k == "children") {
+		m->kids = val;
+		return val || fail(p->path, "'children' must be an array of properties");
+	}
+	if (k == "item") {
+		m->item = val;
+		return val || fail(p->path, "'item' must be a property");
+	}
+	m->options = val;
+	return val || fail(p->path, "'options' must be an array of strings");
+}
+
+bool compiler::parse_label(json_object *val, prop *p)
+{
+	if (!parse_name(val, p->path, "'id'", &p->label))
+		return false;
+	if (labels_.count(p->label))
+		return fail(p->path, "'id' \"" + p->label + "\" is already used by " +
+					     labels_[p->label]->path);
+	labels_[p->label] = p;
+	return true;
+}
+
+// The members only the top level has: the header.
+compiler::member compiler::parse_root_member(const char *key, json_object *val, prop *p)
+{
+	const std::string k = key;
+	int64_t n;
+	if (k == "version")
+		return outcome(parse_version(val, p->path));
+	if (k == "version_tag" || k == "dictionary_flags") {
+		if (!get_int(val, p->path, key, 0, 255, &n))
+			return member::failed;
+		(k == "version_tag" ? version_tag_ : dictionary_flags_) = (uint8_t)n;
+		return member::done;
+	}
+	return member::unknown;
+}
+
+// The flags, and whether the lists given suit the property's type.
+bool compiler::check_members(prop *p, const prop_members &m, bool root)
+{
+	if (!m.has_type && !root)
+		return fail(p->path, "missing 'type'");
+	// "nullable": false together with flag bit 2 contradicts itself.
+	if (m.has_nullable && !m.nullable && (m.flags & 4))
+		return fail(p->path, "'flags' sets the nullable bit (4) but 'nullable' is false");
+	p->flags = (uint8_t)(m.flags | (m.nullable ? 4 : 0));
+
+	const std::string tname = type_label(p->type);
+	if (m.kids && p->type != RDE_BEJ_DATA_TYPE_SET && p->type != RDE_BEJ_DATA_TYPE_CHOICE)
+		return fail(p->path, "'children' is for set and choice properties, not " + tname +
+					     (p->type == RDE_BEJ_DATA_TYPE_ARRAY  ? " (use 'item')"
+					      : p->type == RDE_BEJ_DATA_TYPE_ENUM ? " (use 'options')"
+										  : ""));
+	if (m.item && p->type != RDE_BEJ_DATA_TYPE_ARRAY)
+		return fail(p->path, "'item' is for array properties, not " + tname);
+	if (m.options && p->type != RDE_BEJ_DATA_TYPE_ENUM)
+		return fail(p->path, "'options' is for enum properties, not " + tname);
+	if (p->children_of.empty())
+		return true;
+	if (m.kids || m.item || m.options)
+		return fail(p->path, "'children_of' cannot be combined with its own "
+				     "'children', 'item' or 'options'");
+	if (!has_children(p->type))
+		return fail(p->path, "'children_of' is for set, array, enum and choice "
+				     "properties, not " + tname);
 	return true;
 }
 
@@ -473,6 +597,57 @@ bool compiler::parse_kids(json_object *kids, prop *p, int depth)
 						     p->name + "' (only choices may have unnamed children)");
 	}
 	return true;
+}
+
+bool compiler::parse_item(json_object *item, prop *p, int depth)
+{
+	prop *c = make(p->path + "[item]");
+	p->kids.push_back(c);
+	return parse_prop(item, c, false, true, depth + 1);
+}
+
+bool compiler::parse_options(json_object *options, prop *p)
+{
+	if (json_object_get_type(options) != json_type_array)
+		return fail(p->path, "'options' must be an array of strings");
+	size_t n = json_object_array_length(options);
+	std::set<std::string> seen;
+	for (size_t i = 0; i < n; i++) {
+		prop *c = make(p->path);
+		if (!parse_option(json_object_array_get_idx(options, i), i, c))
+			return false;
+		if (!seen.insert(c->name).second)
+			return fail(p->path, "option '" + c->name + "' is listed twice");
+		c->named = true;
+		c->type = RDE_BEJ_DATA_TYPE_STRING;
+		c->path += " option '" + c->name + "'";
+		p->kids.push_back(c);
+	}
+	return true;
+}
+
+// An option is its name, or an object with its name, and its sequence
+// number and format flags where they are not the usual ones.
+bool compiler::parse_option(json_object *option, size_t i, prop *c)
+{
+	const std::string what = "option " + std::to_string(i);
+	if (json_object_get_type(option) != json_type_object)
+		return parse_name(option, c->path, what.c_str(), &c->name);
+	json_object_object_foreach(option, key, val) {
+		const std::string k = key;
+		int64_t flags;
+		if (k == "name" && !parse_name(val, c->path, what.c_str(), &c->name))
+			return false;
+		if (k == "sequence_number" && !parse_number(val, c))
+			return false;
+		if (k == "flags" && !get_int(val, c->path, key, 0, 15, &flags))
+			return false;
+		if (k == "flags")
+			c->flags = (uint8_t)flags;
+		else if (k != "name" && k != "sequence_number")
+			return fail(c->path, what + ": unknown key '" + k + "'");
+	}
+	return !c->name.empty() || fail(c->path, what + ": missing 'name'");
 }
 
 bool compiler::resolve_shares()
@@ -524,9 +699,24 @@ void put32(std::vector<uint8_t> &b, size_t at, uint32_t v)
 
 bool compiler::layout(std::vector<uint8_t> *out)
 {
-	// Breadth first: the root, then every child range in the order its
-	// owner was placed; extra entries follow the whole tree.
-	std::vector<prop *> order{root_};
+	std::vector<prop *> order;
+	if (!place_entries(&order))
+		return false;
+	std::vector<uint8_t> &b = *out;
+	b.assign(HEADER_SIZE + ENTRY_SIZE * order.size(), 0);
+	if (!place_names(order, &b))
+		return false;
+	write_entries(order, &b);
+	write_header(order.size(), &b);
+	return replace_tail(&b);
+}
+
+// Breadth first: the root, then every child range in the order its owner
+// was placed; extra entries follow the whole tree.
+bool compiler::place_entries(std::vector<prop *> *out)
+{
+	std::vector<prop *> &order = *out;
+	order.assign(1, root_);
 	bool extras_placed = false;
 	for (size_t i = 0;; i++) {
 		if (i == order.size()) {
@@ -546,12 +736,13 @@ bool compiler::layout(std::vector<uint8_t> *out)
 			return fail(p->path, "too many entries: entry " + std::to_string(order.size() - 1) +
 						     " would lie past offset 65535");
 	}
+	return true;
+}
 
-	const size_t count = order.size();
+// Names follow the entries; identical names share one copy.
+bool compiler::place_names(const std::vector<prop *> &order, std::vector<uint8_t> *out)
+{
 	std::vector<uint8_t> &b = *out;
-	b.assign(HEADER_SIZE + ENTRY_SIZE * count, 0);
-
-	// Names follow the entries; identical names share one copy.
 	std::map<std::string, size_t> name_at;
 	for (prop *p : order) {
 		size_t at = b.size(), len = 0;
@@ -560,11 +751,9 @@ bool compiler::layout(std::vector<uint8_t> *out)
 			b.insert(b.end(), p->raw.name_bytes->begin(), p->raw.name_bytes->end());
 		} else if (p->named) {
 			len = p->name.size() + 1;
-			auto it = name_at.find(p->name);
-			if (it != name_at.end()) {
-				at = it->second;
-			} else {
-				name_at[p->name] = at;
+			auto [it, added] = name_at.emplace(p->name, at);
+			at = it->second;
+			if (added) {
 				b.insert(b.end(), p->name.begin(), p->name.end());
 				b.push_back(0);
 			}
@@ -577,8 +766,13 @@ bool compiler::layout(std::vector<uint8_t> *out)
 		p->name_offset = (uint16_t)at;
 		p->name_length = (uint8_t)len;
 	}
+	return true;
+}
 
-	for (size_t i = 0; i < count; i++) {
+void compiler::write_entries(const std::vector<prop *> &order, std::vector<uint8_t> *out)
+{
+	std::vector<uint8_t> &b = *out;
+	for (size_t i = 0; i < order.size(); i++) {
 		const prop *p = order[i];
 		const prop *owner = p->share ? p->share : p;
 		uint32_t child_offset = 0, child_count = (uint32_t)owner->kids.size();
@@ -586,21 +780,29 @@ bool compiler::layout(std::vector<uint8_t> *out)
 			child_offset = HEADER_SIZE + ENTRY_SIZE * (uint32_t)owner->first;
 		const raw_overrides &r = p->raw;
 		size_t at = HEADER_SIZE + ENTRY_SIZE * i;
-		b[at] = (uint8_t)(r.format ? *r.format : (p->type << 4 | p->flags));
-		put16(b, at + 1, (uint32_t)(r.sequence_number ? *r.sequence_number : p->sequence_number));
-		put16(b, at + 3, (uint32_t)(r.child_pointer_offset ? *r.child_pointer_offset : child_offset));
-		put16(b, at + 5, (uint32_t)(r.child_count ? *r.child_count : child_count));
-		b[at + 7] = (uint8_t)(r.name_length ? *r.name_length : p->name_length);
-		put16(b, at + 8, (uint32_t)(r.name_offset ? *r.name_offset : p->name_offset));
+		b[at] = (uint8_t)r.format.value_or(p->type << 4 | p->flags);
+		put16(b, at + 1, (uint32_t)r.sequence_number.value_or(p->sequence_number));
+		put16(b, at + 3, (uint32_t)r.child_pointer_offset.value_or(child_offset));
+		put16(b, at + 5, (uint32_t)r.child_count.value_or(child_count));
+		b[at + 7] = (uint8_t)r.name_length.value_or(p->name_length);
+		put16(b, at + 8, (uint32_t)r.name_offset.value_or(p->name_offset));
 	}
+}
 
+void compiler::write_header(size_t count, std::vector<uint8_t> *out)
+{
+	std::vector<uint8_t> &b = *out;
 	b[0] = version_tag_;
 	b[1] = dictionary_flags_;
-	put16(b, 2, (uint32_t)(top_.entry_count ? *top_.entry_count : (int64_t)count));
+	put16(b, 2, (uint32_t)top_.entry_count.value_or((int64_t)count));
 	put32(b, 4, schema_version_);
-	put32(b, 8, (uint32_t)(top_.dictionary_size ? *top_.dictionary_size : (int64_t)b.size()));
+	put32(b, 8, (uint32_t)top_.dictionary_size.value_or((int64_t)b.size()));
+}
 
-	// Cutting comes before appending, so a test can replace the tail.
+// Cutting comes before appending, so a test can replace the tail.
+bool compiler::replace_tail(std::vector<uint8_t> *out)
+{
+	std::vector<uint8_t> &b = *out;
 	if (top_.truncate) {
 		if ((uint64_t)*top_.truncate > b.size())
 			return fail(root_->path, "raw: 'truncate' " + std::to_string(*top_.truncate) +
@@ -651,6 +853,21 @@ bool compiler::run(std::string_view text, std::vector<uint8_t> *out)
 }
 
 }  // namespace
+
+std::string version_text(uint32_t word)
+{
+	// The inverse of compiler::parse_version.
+	if ((word & 0xFF) != 0)
+		return "";
+	std::string text;
+	for (int shift = 24; shift > 0; shift -= 8) {
+		unsigned b = (word >> shift) & 0xFF, tens = b >> 4, ones = b & 15;
+		if (ones > 9 || (tens != 15 && (tens == 0 || tens > 9)))
+			return "";
+		text += std::to_string(tens == 15 ? ones : tens * 10 + ones) + (shift > 8 ? "." : "");
+	}
+	return text;
+}
 
 bool compile(std::string_view description, std::vector<uint8_t> *out, std::string *error)
 {

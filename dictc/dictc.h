@@ -1,6 +1,6 @@
 // rde-dictc: compiles a readable JSON description of a schema into the
-// binary dictionary that librde registers.  The description format is
-// documented in dictc/FORMAT.md.
+// binary dictionary that librde registers, and writes the description of
+// a dictionary.  The description format is documented in dictc/FORMAT.md.
 #ifndef DICTC_DICTC_H
 #define DICTC_DICTC_H
 
@@ -15,6 +15,16 @@ namespace dictc {
 // sets *error (a clear message naming the offending property) when the
 // description itself is unusable.
 bool compile(std::string_view description, std::vector<uint8_t> *out, std::string *error);
+
+// Writes the description of dictionary bytes: the property tree as librde
+// builds it (names, types, flags, sequence numbers, enum options and shared
+// child lists), which compile() turns into a dictionary of the same schema.
+// Returns false and sets *error when not even the root entry can be read.
+bool decompile(const void *bytes, size_t size, std::string *text, std::string *error);
+
+// The "MAJOR.MINOR.UPDATE" text of a schema version word as compile()
+// writes it ("1.14.0" for 0xF114F000), or "" for any other word.
+std::string version_text(uint32_t word);
 
 }  // namespace dictc
 

@@ -1,7 +1,7 @@
 // The thin layer between the environment store and the operating system.
-// Every file, device, ioctl and directory access of the store goes through
-// the current layer, which is the real Linux one unless a test installs
-// its own (simulated flash, UBI volumes, block devices).
+// Every call that names a path or reaches a device goes through the current
+// layer, which is the real Linux one unless a test installs its own
+// (simulated flash, UBI volumes, block devices).
 #ifndef FW_ENV_DEVICE_H
 #define FW_ENV_DEVICE_H
 
@@ -21,12 +21,9 @@ struct env_io {
 	int (*file_mode)(int fd, mode_t *mode);
 	int (*ioctl)(int fd, unsigned long request, void *arg);
 	int (*fsync)(int fd);
-	int (*fchmod)(int fd, mode_t mode);
 	int (*rename)(const char *from, const char *to);
 	int (*mkstemp)(char *path_template);
 	DIR *(*opendir)(const char *path);
-	struct dirent *(*readdir)(DIR *dir);
-	int (*closedir)(DIR *dir);
 	FILE *(*fopen)(const char *path, const char *mode);
 };
 

@@ -32,18 +32,15 @@ int linux_file_mode(int fd, mode_t *mode)
 
 int linux_ioctl(int fd, unsigned long request, void *arg) { return ::ioctl(fd, request, arg); }
 int linux_fsync(int fd) { return ::fsync(fd); }
-int linux_fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
 int linux_rename(const char *from, const char *to) { return ::rename(from, to); }
 int linux_mkstemp(char *path_template) { return ::mkostemp(path_template, O_CLOEXEC); }
 DIR *linux_opendir(const char *path) { return ::opendir(path); }
-struct dirent *linux_readdir(DIR *dir) { return ::readdir(dir); }
-int linux_closedir(DIR *dir) { return ::closedir(dir); }
 FILE *linux_fopen(const char *path, const char *mode) { return ::fopen(path, mode); }
 
 constexpr env_io linux_io = {
 	linux_open,  linux_close,  linux_read,    linux_write,   linux_seek,
-	linux_file_mode, linux_ioctl, linux_fsync, linux_fchmod, linux_rename,
-	linux_mkstemp, linux_opendir, linux_readdir, linux_closedir, linux_fopen,
+	linux_file_mode, linux_ioctl, linux_fsync, linux_rename, linux_mkstemp,
+	linux_opendir, linux_fopen,
 };
 
 // Constant-initialised: the store may be called from a preloaded library's

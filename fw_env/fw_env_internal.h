@@ -1,5 +1,5 @@
 // Internal records and operations of the environment store, shared by its
-// units (configuration, image, variables) and by its tests.
+// units (configuration, image, storage, variables) and by its tests.
 #ifndef FW_ENV_INTERNAL_H
 #define FW_ENV_INTERNAL_H
 
@@ -38,8 +38,6 @@ uint64_t env_range_size(const env_device &dev);
 
 // Reads the configuration file and probes the devices: 0 or -EINVAL.
 int env_config_read(const env_options *opts);
-// Probes device idx: >= 0, or < 0 after a message.
-int env_device_probe(int idx);
 
 enum class env_flag_scheme { none, boolean, incremental };
 
@@ -54,9 +52,19 @@ struct env_store {
 };
 extern env_store env_state;
 
-// The built-in default environment (510 bytes, list end and one more NUL).
-extern const char env_default[];
-extern const size_t env_default_size;
+// Copy flag values of the boolean scheme: the process-wide obsolete byte
+// (written to mark the old copy) and the active value.
+extern const uint8_t env_obsolete_flag;
+constexpr uint8_t ENV_ACTIVE_FLAG = 1;
+
+// Which of two stored copies a load keeps, from their CRCs and flags:
+// neither when both CRCs are bad (the default environment is used).
+struct env_copy {
+	bool crc_ok;
+	uint8_t flag;
+};
+enum class env_choice { first, second, neither };
+env_choice env_choose_copy(env_flag_scheme scheme, env_copy first, env_copy second);
 
 int fw_env_load(const env_options *opts);
 void fw_env_release(const env_options *opts);
@@ -73,15 +81,8 @@ const char *env_default_get(const char *name);
 // Options used when the caller passes none.
 const env_options *env_default_options();
 
-// Variables (vars.cpp).
-enum env_type_code { ENV_TYPE_STRING, ENV_TYPE_DECIMAL, ENV_TYPE_HEX, ENV_TYPE_BOOL,
-		     ENV_TYPE_IPADDR, ENV_TYPE_MACADDR };
-enum env_access_code { ENV_ACCESS_ANY, ENV_ACCESS_READONLY, ENV_ACCESS_WRITEONCE,
-		       ENV_ACCESS_CHANGEDEFAULT };
+// Variables (vars.cpp): changes the loaded area; 0, or -1 with errno set.
 int fw_env_write(const char *name, const char *value);
-int env_var_type(const char *name);
-int env_var_access(const char *name);
-int env_check_value(const char *name, const char *value);
 
 // Walks a variable area of size bytes for name. Returns 1 and the entry's
 // bounds [*start, *end) (end past its NUL) when found, 0 when absent,

@@ -9,6 +9,11 @@
 
 namespace {
 
+// Type and access codes: positions of their letters.
+enum env_type_code { ENV_TYPE_STRING, ENV_TYPE_DECIMAL, ENV_TYPE_HEX, ENV_TYPE_BOOL,
+		     ENV_TYPE_IPADDR, ENV_TYPE_MACADDR };
+enum env_access_code { ENV_ACCESS_ANY, ENV_ACCESS_READONLY, ENV_ACCESS_WRITEONCE,
+		       ENV_ACCESS_CHANGEDEFAULT };
 constexpr char type_letters[] = "sdxbim";
 constexpr char access_letters[] = "aroc";
 constexpr char default_flags[] =
@@ -91,6 +96,34 @@ bool var_flags(const char *name, const char **attr, size_t *len)
 	return flags_entry(default_flags, name, attr, len);
 }
 
+int env_var_type(const char *name)
+{
+	const char *attr = nullptr;
+	size_t len = 0;
+	if (!var_flags(name, &attr, &len) || len == 0)
+		return ENV_TYPE_STRING;
+	const char *t = strchr(type_letters, attr[0]);
+	if (!t) {
+		printf("## Warning: Unknown environment variable type '%c'\n", attr[0]);
+		return ENV_TYPE_STRING;
+	}
+	return static_cast<int>(t - type_letters);
+}
+
+int env_var_access(const char *name)
+{
+	const char *attr = nullptr;
+	size_t len = 0;
+	if (!var_flags(name, &attr, &len) || len != 2)
+		return ENV_ACCESS_ANY;
+	const char *a = strchr(access_letters, attr[1]);
+	if (!a) {
+		printf("## Warning: Unknown environment variable access method '%c'\n", attr[1]);
+		return ENV_ACCESS_ANY;
+	}
+	return static_cast<int>(a - access_letters);
+}
+
 bool is_dec(char c) { return c >= '0' && c <= '9'; }
 bool is_hex(char c) { return isxdigit(static_cast<unsigned char>(c)) != 0; }
 bool hex_prefix(const char *s) { return s[0] == '0' && (s[1] == 'x' || s[1] == 'X'); }
@@ -148,6 +181,16 @@ bool value_fits(int type, const char *v)
 	}
 }
 
+int env_check_value(const char *name, const char *value)
+{
+	int type = env_var_type(name);
+	if (value_fits(type, value))
+		return 0;
+	printf("## Error: flags type check failure for \"%s\" <= \"%s\" (type: %c)\n", name, value,
+	       type_letters[type]);
+	return -1;
+}
+
 // Removes the entry [start, end) by moving the rest of the area down.
 void remove_entry(size_t start, size_t end)
 {
@@ -188,6 +231,44 @@ bool forbidden(const char *name, unsigned op)
 	return (access_masks[env_var_access(name)] & op) != 0;
 }
 
+// The value words against the variable's type: 0, or -1 after a message.
+int check_params(const char *name, char *const words[], int count)
+{
+	if (count == 0)
+		return 0;
+	// The type is looked up here only when it can refuse extra words, so
+	// that a warning about its letter is printed once per check.
+	if (count > 1 && env_var_type(name) != ENV_TYPE_STRING) {
+		printf("## Error: too many parameters for setting \"%s\"\n", name);
+		return -1;
+	}
+	return env_check_value(name, words[0]);
+}
+
+// Joins count words with single spaces into a new string (nullptr for no
+// words), growing it word by word: 0, or -1 after a message.
+int join_words(char *const words[], int count, char **value)
+{
+	size_t len = 0;
+	for (int i = 0; i < count; i++) {
+		size_t wlen = strlen(words[i]);
+		size_t need = len + (i ? 1 : 0) + wlen + 1;
+		char *grown = static_cast<char *>(realloc(*value, need));
+		if (!grown) {
+			fprintf(stderr, "Cannot malloc %zu bytes: %s\n", need, strerror(errno));
+			free(*value);
+			*value = nullptr;
+			return -1;
+		}
+		*value = grown;
+		if (i)
+			(*value)[len++] = ' ';
+		memcpy(*value + len, words[i], wlen + 1);
+		len += wlen;
+	}
+	return 0;
+}
+
 }  // namespace
 
 int env_find(const char *area, size_t size, const char *name, size_t *start, size_t *end)
@@ -211,44 +292,6 @@ int env_find(const char *area, size_t size, const char *name, size_t *start, siz
 		}
 		pos = next;
 	}
-}
-
-int env_var_type(const char *name)
-{
-	const char *attr = nullptr;
-	size_t len = 0;
-	if (!var_flags(name, &attr, &len) || len == 0)
-		return ENV_TYPE_STRING;
-	const char *t = strchr(type_letters, attr[0]);
-	if (!t) {
-		printf("## Warning: Unknown environment variable type '%c'\n", attr[0]);
-		return ENV_TYPE_STRING;
-	}
-	return static_cast<int>(t - type_letters);
-}
-
-int env_var_access(const char *name)
-{
-	const char *attr = nullptr;
-	size_t len = 0;
-	if (!var_flags(name, &attr, &len) || len != 2)
-		return ENV_ACCESS_ANY;
-	const char *a = strchr(access_letters, attr[1]);
-	if (!a) {
-		printf("## Warning: Unknown environment variable access method '%c'\n", attr[1]);
-		return ENV_ACCESS_ANY;
-	}
-	return static_cast<int>(a - access_letters);
-}
-
-int env_check_value(const char *name, const char *value)
-{
-	int type = env_var_type(name);
-	if (value_fits(type, value))
-		return 0;
-	printf("## Error: flags type check failure for \"%s\" <= \"%s\" (type: %c)\n", name, value,
-	       type_letters[type]);
-	return -1;
 }
 
 int fw_env_write(const char *name, const char *value)
@@ -334,40 +377,11 @@ extern "C" int fw_env_set(int argc, char *const argv[], struct env_options *opts
 	int words = 0;
 	while (words < argc - 1 && argv[1 + words])
 		words++;
-
-	if (words > 0) {
-		// The type is looked up here only when it can refuse extra words,
-		// so that a warning about its letter is printed once per check.
-		if (words > 1 && env_var_type(name) != ENV_TYPE_STRING) {
-			printf("## Error: too many parameters for setting \"%s\"\n", name);
-			fw_env_release(o);
-			return -1;
-		}
-		if (env_check_value(name, argv[1]) < 0) {
-			fw_env_release(o);
-			return -1;
-		}
-	}
-
 	char *value = nullptr;
-	size_t len = 0;
-	for (int i = 0; i < words; i++) {
-		size_t wlen = strlen(argv[1 + i]);
-		size_t need = len + (i ? 1 : 0) + wlen + 1;
-		char *grown = static_cast<char *>(realloc(value, need));
-		if (!grown) {
-			fprintf(stderr, "Cannot malloc %zu bytes: %s\n", need, strerror(errno));
-			free(value);
-			fw_env_release(o);
-			return -1;
-		}
-		value = grown;
-		if (i)
-			value[len++] = ' ';
-		memcpy(value + len, argv[1 + i], wlen + 1);
-		len += wlen;
+	if (check_params(name, argv + 1, words) < 0 || join_words(argv + 1, words, &value) < 0) {
+		fw_env_release(o);
+		return -1;
 	}
-
 	// A refused change is reported by its message; the environment is
 	// written back either way.
 	fw_env_write(name, value);
