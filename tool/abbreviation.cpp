@@ -21,9 +21,10 @@ namespace {
 
 using trie_node = url_trie::node;
 
+// No key is 0, the mark of a free slot: a URL holds no NUL byte.
 uint32_t edge_key(size_t parent, unsigned char first)
 {
-	return static_cast<uint32_t>(parent + 1) << 8 | first;
+	return static_cast<uint32_t>(parent) << 8 | first;
 }
 
 static_assert(url_trie::EDGE_SLOTS == 1024, "find_edge hashes to 10 bits");

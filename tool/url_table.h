@@ -81,7 +81,7 @@ struct url_trie {
 		uint8_t best_id;
 	};
 	struct edge {
-		uint32_t key;  // (parent + 1) << 8 | first byte; 0 marks a free slot
+		uint32_t key;  // parent << 8 | first byte; 0 marks a free slot
 		uint32_t child;
 	};
 
