@@ -233,8 +233,7 @@ void collect_urls(json_object *value, std::vector<std::string> *urls)
 		for (size_t i = 0; i < json_object_array_length(value); i++)
 			collect_urls(json_object_array_get_idx(value, i), urls);
 	} else if (json_object_is_type(value, json_type_object)) {
-		json_object_object_foreach(value, key, member)
-		{
+		json_object_object_foreach(value, key, member) {
 			(void)key;
 			collect_urls(member, urls);
 		}
@@ -289,8 +288,7 @@ std::vector<json_object *> log_entries(const fs::path &redfish, const input &in,
 		if (doc && json_object_object_get_ex(doc, "@odata.type", &type) &&
 		    std::string(json_object_get_string(type)).rfind("#LogEntry.", 0) == 0) {
 			json_object *entry = json_object_new_object();
-			json_object_object_foreach(doc, key, value)
-			{
+			json_object_object_foreach(doc, key, value) {
 				if (takes(context, no_urls, key, value))
 					json_object_object_add(entry, key, json_object_get(value));
 			}

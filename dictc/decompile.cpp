@@ -30,11 +30,11 @@ std::string quote(const char *text)
 }
 
 class describer {
-      public:
+public:
 	explicit describer(const schema_tree &tree) : tree_(tree) { name_shared_lists(); }
 	std::string root();
 
-      private:
+private:
 	void name_shared_lists();
 	std::vector<std::string> members(unsigned index, unsigned position);
 	void property(unsigned index, unsigned position, const std::string &indent);

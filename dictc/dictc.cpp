@@ -48,18 +48,18 @@ std::string type_label(uint8_t type)
 }
 
 struct raw_overrides {
-	std::optional<int64_t> format, sequence_number, child_pointer_offset,
-		child_count, name_length, name_offset;
+	std::optional<int64_t> format, sequence_number, child_pointer_offset, child_count,
+		name_length, name_offset;
 	std::optional<std::string> name_bytes;
 };
 
 struct prop {
-	std::string path;          // for messages
-	std::string parent_path;   // the path a name is appended to
+	std::string path;         // for messages
+	std::string parent_path;  // the path a name is appended to
 	bool named = false;
 	std::string name;
 	uint8_t type = RDE_BEJ_DATA_TYPE_SET;
-	uint8_t flags = 0;         // low nibble of the format byte
+	uint8_t flags = 0;  // low nibble of the format byte
 	uint16_t sequence_number = 0;
 	bool numbered = false;     // "sequence_number" given
 	std::vector<prop *> kids;  // own child range, in order
@@ -67,7 +67,7 @@ struct prop {
 	std::string children_of;   // label whose child range this one shares
 	const prop *share = nullptr;
 	raw_overrides raw;
-	size_t first = 0;          // entry index of the first own child
+	size_t first = 0;  // entry index of the first own child
 	uint16_t name_length = 0, name_offset = 0;
 };
 
@@ -75,7 +75,6 @@ struct top_raw {
 	std::optional<int64_t> entry_count, dictionary_size, truncate;
 	std::vector<uint8_t> append;
 };
-
 
 // The integer overrides of "raw", with their largest values and the field
 // of Record they set.
@@ -150,24 +149,23 @@ private:
 		return p;
 	}
 
-	bool get_int(json_object *v, const std::string &where, const char *key,
-		     int64_t lo, int64_t hi, int64_t *out);
+	bool get_int(json_object *v, const std::string &where, const char *key, int64_t lo,
+		     int64_t hi, int64_t *out);
 	bool parse_type(json_object *v, const std::string &where, uint8_t *type);
 	bool parse_raw(json_object *v, const std::string &where, prop *p, bool top);
 	member parse_entry_override(const char *key, json_object *val, const std::string &where,
 				    raw_overrides *r);
 	member parse_top_override(const char *key, json_object *val, const std::string &where);
 	template <typename Record, size_t N>
-	member set_override(const int_override<Record> (&table)[N], const char *key, json_object *val,
-			    const std::string &where, Record *record);
+	member set_override(const int_override<Record> (&table)[N], const char *key,
+			    json_object *val, const std::string &where, Record *record);
 	bool parse_hex(json_object *v, const std::string &where);
 	bool parse_version(json_object *v, const std::string &where);
 	bool parse_name(json_object *v, const std::string &where, const char *what,
 			std::string *name);
 	bool parse_prop(json_object *obj, prop *p, bool root, bool item, int depth);
 	bool parse_prop_name(json_object *obj, prop *p, bool root, bool item);
-	member parse_member(const char *key, json_object *val, prop *p, bool root,
-			    prop_members *m);
+	member parse_member(const char *key, json_object *val, prop *p, bool root, prop_members *m);
 	bool keep_list(const std::string &k, json_object *val, prop *p, prop_members *m);
 	bool parse_label(json_object *val, prop *p);
 	member parse_root_member(const char *key, json_object *val, prop *p);
@@ -187,8 +185,8 @@ private:
 	bool replace_tail(std::vector<uint8_t> *out);
 };
 
-bool compiler::get_int(json_object *v, const std::string &where, const char *key,
-		       int64_t lo, int64_t hi, int64_t *out)
+bool compiler::get_int(json_object *v, const std::string &where, const char *key, int64_t lo,
+		       int64_t hi, int64_t *out)
 {
 	if (!v || json_object_get_type(v) != json_type_int)
 		return fail(where, std::string("'") + key + "' must be an integer");
@@ -211,8 +209,10 @@ bool compiler::parse_name(json_object *v, const std::string &where, const char *
 	size_t len = (size_t)json_object_get_string_len(v);
 	const char *s = json_object_get_string(v);
 	if (len == 0)
-		return fail(where, std::string(what) +
-					   " must not be empty (omit the name or use null for an unnamed property)");
+		return fail(
+			where,
+			std::string(what) +
+				" must not be empty (omit the name or use null for an unnamed property)");
 	if (memchr(s, 0, len))
 		return fail(where, std::string(what) + " must not contain a NUL character");
 	if (len > MAX_NAME)
@@ -287,9 +287,12 @@ bool compiler::parse_hex(json_object *v, const std::string &where)
 		return fail(where, "'append_hex' must be a string of hex bytes such as \"00 ff\"");
 	std::string s(json_object_get_string(v), (size_t)json_object_get_string_len(v));
 	auto digit = [](char c) -> int {
-		if (c >= '0' && c <= '9') return c - '0';
-		if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-		if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+		if (c >= '0' && c <= '9')
+			return c - '0';
+		if (c >= 'a' && c <= 'f')
+			return c - 'a' + 10;
+		if (c >= 'A' && c <= 'F')
+			return c - 'A' + 10;
 		return -1;
 	};
 	// Bytes are pairs of hex digits; blanks may separate the pairs.
@@ -302,8 +305,10 @@ bool compiler::parse_hex(json_object *v, const std::string &where)
 		int hi = digit(s[i]);
 		int lo = i + 1 < s.size() ? digit(s[i + 1]) : -1;
 		if (hi < 0 || lo < 0)
-			return fail(where, "'append_hex' must hold pairs of hex digits, bad text at position " +
-						   std::to_string(i));
+			return fail(
+				where,
+				"'append_hex' must hold pairs of hex digits, bad text at position " +
+					std::to_string(i));
 		top_.append.push_back((uint8_t)(hi << 4 | lo));
 		i += 2;
 	}
@@ -492,7 +497,8 @@ bool compiler::number_kids(prop *p)
 			c->sequence_number = (uint16_t)i;
 		uint16_t previous = i ? p->kids[i - 1]->sequence_number : 0;
 		if (i && c->sequence_number <= previous)
-			return fail(c->path, "sequence number " + std::to_string(c->sequence_number) +
+			return fail(c->path, "sequence number " +
+						     std::to_string(c->sequence_number) +
 						     " is not above the previous sibling's (" +
 						     std::to_string(previous) + ")");
 	}
@@ -553,10 +559,11 @@ bool compiler::check_members(prop *p, const prop_members &m, bool root)
 
 	const std::string tname = type_label(p->type);
 	if (m.kids && p->type != RDE_BEJ_DATA_TYPE_SET && p->type != RDE_BEJ_DATA_TYPE_CHOICE)
-		return fail(p->path, "'children' is for set and choice properties, not " + tname +
-					     (p->type == RDE_BEJ_DATA_TYPE_ARRAY  ? " (use 'item')"
-					      : p->type == RDE_BEJ_DATA_TYPE_ENUM ? " (use 'options')"
-										  : ""));
+		return fail(p->path,
+			    "'children' is for set and choice properties, not " + tname +
+				    (p->type == RDE_BEJ_DATA_TYPE_ARRAY  ? " (use 'item')"
+				     : p->type == RDE_BEJ_DATA_TYPE_ENUM ? " (use 'options')"
+									 : ""));
 	if (m.item && p->type != RDE_BEJ_DATA_TYPE_ARRAY)
 		return fail(p->path, "'item' is for array properties, not " + tname);
 	if (m.options && p->type != RDE_BEJ_DATA_TYPE_ENUM)
@@ -568,7 +575,8 @@ bool compiler::check_members(prop *p, const prop_members &m, bool root)
 				     "'children', 'item' or 'options'");
 	if (!has_children(p->type))
 		return fail(p->path, "'children_of' is for set, array, enum and choice "
-				     "properties, not " + tname);
+				     "properties, not " +
+					     tname);
 	return true;
 }
 
@@ -593,8 +601,9 @@ bool compiler::parse_kids(json_object *kids, prop *p, int depth)
 			return fail(c->path, "a sibling of the same name is listed before it");
 		// Only array items and choice options may go without a name.
 		if (!c->named && p->type != RDE_BEJ_DATA_TYPE_CHOICE)
-			return fail(c->path, "unnamed property inside " + type_label(p->type) + " '" +
-						     p->name + "' (only choices may have unnamed children)");
+			return fail(c->path, "unnamed property inside " + type_label(p->type) +
+						     " '" + p->name +
+						     "' (only choices may have unnamed children)");
 	}
 	return true;
 }
@@ -661,25 +670,32 @@ bool compiler::resolve_shares()
 		while (!t->children_of.empty()) {
 			auto it = labels_.find(t->children_of);
 			if (it == labels_.end())
-				return fail(t->path, "'children_of' names \"" + t->children_of +
-							     "\", which no property has as its 'id'");
+				return fail(t->path,
+					    "'children_of' names \"" + t->children_of +
+						    "\", which no property has as its 'id'");
 			t = it->second;
 			if (++steps > all_.size())
-				return fail(p->path, "'children_of' labels refer to each other in a loop");
+				return fail(p->path,
+					    "'children_of' labels refer to each other in a loop");
 		}
 		p->share = t;
 		// The shared range must suit this property's own type.
 		const auto &kids = t->kids;
 		for (const prop *c : kids) {
 			if (p->type == RDE_BEJ_DATA_TYPE_SET && !c->named)
-				return fail(p->path, "'children_of' \"" + p->children_of +
-							     "\" brings unnamed children into a set");
-			if (p->type == RDE_BEJ_DATA_TYPE_ENUM && c->type != RDE_BEJ_DATA_TYPE_STRING)
-				return fail(p->path, "'children_of' \"" + p->children_of +
-							     "\" brings non-string children into an enum");
+				return fail(p->path,
+					    "'children_of' \"" + p->children_of +
+						    "\" brings unnamed children into a set");
+			if (p->type == RDE_BEJ_DATA_TYPE_ENUM &&
+			    c->type != RDE_BEJ_DATA_TYPE_STRING)
+				return fail(p->path,
+					    "'children_of' \"" + p->children_of +
+						    "\" brings non-string children into an enum");
 			if (p->type == RDE_BEJ_DATA_TYPE_ARRAY && (c->named || kids.size() > 1))
-				return fail(p->path, "'children_of' \"" + p->children_of +
-							     "\" must lead to a single unnamed item for an array");
+				return fail(
+					p->path,
+					"'children_of' \"" + p->children_of +
+						"\" must lead to a single unnamed item for an array");
 		}
 	}
 	return true;
@@ -733,7 +749,8 @@ bool compiler::place_entries(std::vector<prop *> *out)
 		if (order.size() > 65535)
 			return fail(p->path, "the dictionary would have more than 65535 entries");
 		if (HEADER_SIZE + ENTRY_SIZE * (order.size() - 1) > MAX_OFFSET)
-			return fail(p->path, "too many entries: entry " + std::to_string(order.size() - 1) +
+			return fail(p->path, "too many entries: entry " +
+						     std::to_string(order.size() - 1) +
 						     " would lie past offset 65535");
 	}
 	return true;
@@ -805,7 +822,8 @@ bool compiler::replace_tail(std::vector<uint8_t> *out)
 	std::vector<uint8_t> &b = *out;
 	if (top_.truncate) {
 		if ((uint64_t)*top_.truncate > b.size())
-			return fail(root_->path, "raw: 'truncate' " + std::to_string(*top_.truncate) +
+			return fail(root_->path, "raw: 'truncate' " +
+							 std::to_string(*top_.truncate) +
 							 " is longer than the dictionary (" +
 							 std::to_string(b.size()) + " bytes)");
 		b.resize((size_t)*top_.truncate);
@@ -835,12 +853,12 @@ bool compiler::run(std::string_view text, std::vector<uint8_t> *out)
 		return fail("description", std::string("not valid JSON: ") +
 						   json_tokener_error_desc(jerr) + " near byte " +
 						   std::to_string(end));
-	while (end < text.size() && (text[end] == ' ' || text[end] == '\t' ||
-				     text[end] == '\n' || text[end] == '\r'))
+	while (end < text.size() &&
+	       (text[end] == ' ' || text[end] == '\t' || text[end] == '\n' || text[end] == '\r'))
 		end++;
 	if (end != text.size())
-		return fail("description", "unexpected text after the JSON value at byte " +
-					   std::to_string(end));
+		return fail("description",
+			    "unexpected text after the JSON value at byte " + std::to_string(end));
 	if (!doc || json_object_get_type(doc) != json_type_object)
 		return fail("description", "must be a JSON object");
 
@@ -864,7 +882,8 @@ std::string version_text(uint32_t word)
 		unsigned b = (word >> shift) & 0xFF, tens = b >> 4, ones = b & 15;
 		if (ones > 9 || (tens != 15 && (tens == 0 || tens > 9)))
 			return "";
-		text += std::to_string(tens == 15 ? ones : tens * 10 + ones) + (shift > 8 ? "." : "");
+		text += std::to_string(tens == 15 ? ones : tens * 10 + ones) +
+			(shift > 8 ? "." : "");
 	}
 	return text;
 }

@@ -29,7 +29,7 @@ struct tree_node {
 };
 
 class schema_tree {
-      public:
+public:
 	// Reads the bytes (which must outlive the tree: names point into them).
 	// False with a reason when not even the header is there; otherwise
 	// true, whatever else is wrong (without a root entry the tree is empty).
@@ -53,7 +53,7 @@ class schema_tree {
 	// The name of a node for messages: its name, "#N" when it has none.
 	std::string label(unsigned index) const;
 
-      private:
+private:
 	void visit(unsigned index, int parent, unsigned depth);
 	bool take_child(unsigned index, unsigned position);
 

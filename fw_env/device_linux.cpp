@@ -9,7 +9,10 @@
 
 namespace {
 
-int linux_open(const char *path, int flags, mode_t mode) { return ::open(path, flags | O_CLOEXEC, mode); }
+int linux_open(const char *path, int flags, mode_t mode)
+{
+	return ::open(path, flags | O_CLOEXEC, mode);
+}
 int linux_close(int fd) { return ::close(fd); }
 ssize_t linux_read(int fd, void *buf, size_t len) { return ::read(fd, buf, len); }
 ssize_t linux_write(int fd, const void *buf, size_t len) { return ::write(fd, buf, len); }
@@ -38,9 +41,8 @@ DIR *linux_opendir(const char *path) { return ::opendir(path); }
 FILE *linux_fopen(const char *path, const char *mode) { return ::fopen(path, mode); }
 
 constexpr env_io linux_io = {
-	linux_open,  linux_close,  linux_read,    linux_write,   linux_seek,
-	linux_file_mode, linux_ioctl, linux_fsync, linux_rename, linux_mkstemp,
-	linux_opendir, linux_fopen,
+	linux_open,  linux_close, linux_read,   linux_write,   linux_seek,    linux_file_mode,
+	linux_ioctl, linux_fsync, linux_rename, linux_mkstemp, linux_opendir, linux_fopen,
 };
 
 // Constant-initialised: the store may be called from a preloaded library's

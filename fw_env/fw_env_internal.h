@@ -19,11 +19,11 @@ enum : uint8_t {
 
 // One configured copy of the environment.
 struct env_device {
-	char *path;            // from the configuration; may be rewritten by the UBI lookup
-	int64_t offset;        // negative: from the end of a block device (made absolute by probing)
-	uint32_t env_size;     // image size in bytes
-	uint32_t erase_size;   // erase block size; 0 asks for the default
-	uint32_t sector_count; // erase blocks reserved; 0 asks for as many as needed
+	char *path;           // from the configuration; may be rewritten by the UBI lookup
+	int64_t offset;       // negative: from the end of a block device (made absolute by probing)
+	uint32_t env_size;    // image size in bytes
+	uint32_t erase_size;  // erase block size; 0 asks for the default
+	uint32_t sector_count;  // erase blocks reserved; 0 asks for as many as needed
 	uint8_t mtd_type;
 	bool is_ubi;
 };
@@ -43,12 +43,12 @@ enum class env_flag_scheme { none, boolean, incremental };
 
 // The loaded image and where its parts lie.
 struct env_store {
-	uint8_t *image;          // env_size bytes; nullptr when unloaded
-	uint8_t *flag;           // copy flag; nullptr without redundancy
-	char *data;              // the variable area
+	uint8_t *image;  // env_size bytes; nullptr when unloaded
+	uint8_t *flag;   // copy flag; nullptr without redundancy
+	char *data;      // the variable area
 	size_t data_size;
 	env_flag_scheme scheme;
-	int current;             // index of the device whose copy was chosen
+	int current;  // index of the device whose copy was chosen
 };
 extern env_store env_state;
 

@@ -10,10 +10,20 @@
 namespace {
 
 // Type and access codes: positions of their letters.
-enum env_type_code { ENV_TYPE_STRING, ENV_TYPE_DECIMAL, ENV_TYPE_HEX, ENV_TYPE_BOOL,
-		     ENV_TYPE_IPADDR, ENV_TYPE_MACADDR };
-enum env_access_code { ENV_ACCESS_ANY, ENV_ACCESS_READONLY, ENV_ACCESS_WRITEONCE,
-		       ENV_ACCESS_CHANGEDEFAULT };
+enum env_type_code {
+	ENV_TYPE_STRING,
+	ENV_TYPE_DECIMAL,
+	ENV_TYPE_HEX,
+	ENV_TYPE_BOOL,
+	ENV_TYPE_IPADDR,
+	ENV_TYPE_MACADDR
+};
+enum env_access_code {
+	ENV_ACCESS_ANY,
+	ENV_ACCESS_READONLY,
+	ENV_ACCESS_WRITEONCE,
+	ENV_ACCESS_CHANGEDEFAULT
+};
 constexpr char type_letters[] = "sdxbim";
 constexpr char access_letters[] = "aroc";
 constexpr char default_flags[] =
@@ -320,7 +330,8 @@ int fw_env_write(const char *name, const char *value)
 		bool refuse = forbidden(name, OP_OVERWRITE);
 		if (!refuse && forbidden(name, OP_CHANGE_DEFAULT)) {
 			const char *def = env_default_get(name);
-			refuse = strcmp(env_state.data + start + strlen(name) + 1, def ? def : "") != 0;
+			refuse = strcmp(env_state.data + start + strlen(name) + 1,
+					def ? def : "") != 0;
 		}
 		if (refuse) {
 			printf("Can't overwrite \"%s\"\n", name);

@@ -162,7 +162,7 @@ std::string add_value(const rde_bej_tuple &t, const place &p, json_object *f, st
 }
 
 class reader {
-      public:
+public:
 	reader(const inspect_options &o, const dictionary &schema, const dictionary *annotation,
 	       const place &root)
 	    : options_(o), schema_(schema), annotation_(annotation), root_(root)
@@ -170,7 +170,7 @@ class reader {
 	~reader() { json_object_put(tuples_); }
 	int run(const std::vector<uint8_t> &bytes);
 
-      private:
+private:
 	static int on_tuple(const rde_bej_tuple *t, void *self);
 	place resolve(const rde_bej_tuple &t, const place *parent, std::string *note);
 	void record(const rde_bej_tuple &t, const place &p, const std::string &note);

@@ -46,14 +46,14 @@ std::string version_text(uint32_t word)
 }
 
 class lister {
-      public:
+public:
 	lister(const inspect_options &o, const schema_tree &tree) : json_(o.json), tree_(tree) {}
 	~lister() { json_object_put(entries_); }
 	void header(size_t size);
 	void entry(unsigned index, unsigned depth, const char *remark);
 	int finish(const std::vector<std::string> &problems, const std::string &note);
 
-      private:
+private:
 	std::string children(const tree_node &n, json_object *f) const;
 
 	bool json_;

@@ -21,18 +21,16 @@ unsigned long long position_of(const rde_bej_value *child)
 	return position;
 }
 
-bool is_named(const rde_bej_value *value)
-{
-	return value->property && value->property->name;
-}
+bool is_named(const rde_bej_value *value) { return value->property && value->property->name; }
 
 // Logs the getters' type mismatch; false when the node has the type.
 bool type_mismatch(const rde_bej_value *value, unsigned type, const char *shown_name)
 {
 	if (value->type == type)
 		return false;
-	rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid format for property '%s' (expected %s, received %s)",
-		    shown_name, rde_bej_data_type_name(type), rde_bej_data_type_name(value->type));
+	rde_bej_log(RDE_BEJ_LOG_ERROR,
+		    "Invalid format for property '%s' (expected %s, received %s)", shown_name,
+		    rde_bej_data_type_name(type), rde_bej_data_type_name(value->type));
 	return true;
 }
 
@@ -87,9 +85,9 @@ const char *describe_value(const rde_bej_value *value, value_display_name *buffe
 	size_t size = sizeof buffer->text;
 	int used = std::snprintf(buffer->text, size, "%s", base);
 	for (int i = steps - 1; i >= 0 && used >= 0 && static_cast<size_t>(used) < size; i--) {
-		int more = positions[i] < 0
-				   ? std::snprintf(buffer->text + used, size - used, "[]")
-				   : std::snprintf(buffer->text + used, size - used, "[%lld]", positions[i]);
+		int more = positions[i] < 0 ? std::snprintf(buffer->text + used, size - used, "[]")
+					    : std::snprintf(buffer->text + used, size - used,
+							    "[%lld]", positions[i]);
 		if (more < 0)
 			break;
 		used += more;

@@ -75,11 +75,13 @@ int check_name(const rde_bej_property *property, const rde_bej_property *parent)
 {
 	if (!property->name) {
 		if (!parent) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Found an unnamed property without a parent");
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Found an unnamed property without a parent");
 			return -EINVAL;
 		}
 		unsigned parent_type = parent->data_type();
-		if (parent_type != RDE_BEJ_DATA_TYPE_ARRAY && parent_type != RDE_BEJ_DATA_TYPE_CHOICE) {
+		if (parent_type != RDE_BEJ_DATA_TYPE_ARRAY &&
+		    parent_type != RDE_BEJ_DATA_TYPE_CHOICE) {
 			rde_bej_log(RDE_BEJ_LOG_ERROR,
 				    "Found an unnamed property for '%s' which is '%s'",
 				    shown_name(parent->name), rde_bej_data_type_name(parent_type));
@@ -305,7 +307,8 @@ int refuse(rde_bej_dictionary *dictionary, int status, const char *reason)
 int new_record(const rde_bej_context *context, int32_t schema_type, const char *uri,
 	       const void *data, size_t size, rde_bej_dictionary **result)
 {
-	auto *dictionary = static_cast<rde_bej_dictionary *>(std::calloc(1, sizeof(rde_bej_dictionary)));
+	auto *dictionary = static_cast<rde_bej_dictionary *>(
+		std::calloc(1, sizeof(rde_bej_dictionary)));
 	if (!dictionary) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's buffer");
 		return -ENOMEM;
@@ -314,7 +317,8 @@ int new_record(const rde_bej_context *context, int32_t schema_type, const char *
 		size_t length = std::strlen(uri) + 1;
 		dictionary->uri = static_cast<char *>(std::malloc(length));
 		if (!dictionary->uri) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's URI buffer");
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Failed to allocate dictionary's URI buffer");
 			free_dictionary(dictionary);
 			return -ENOMEM;
 		}
@@ -582,16 +586,18 @@ const rde_bej_property *find_property_by_name(const rde_bej_context *context, co
 		return find_child(set->first_child(), name);
 
 	if (!context || !context->annotation_dictionary) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR,
-			    "Tried to access an annotation property, while no annotation dictionary has been registered");
+		rde_bej_log(
+			RDE_BEJ_LOG_ERROR,
+			"Tried to access an annotation property, while no annotation dictionary has been registered");
 		return nullptr;
 	}
 	if (!property_part.empty() && annotated_property) {
 		const rde_bej_property *annotated = find_child(set->first_child(), property_part);
 		if (!annotated) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR,
-				    "Couldn't find annotated property of property annotation named '%s'",
-				    name);
+			rde_bej_log(
+				RDE_BEJ_LOG_ERROR,
+				"Couldn't find annotated property of property annotation named '%s'",
+				name);
 			return nullptr;
 		}
 		*annotated_property = annotated;

@@ -12,8 +12,7 @@
 // A fatal check that stays in release builds: an internal invariant that no
 // input can break.  It names the condition, the function and the source.
 [[noreturn]] void rde_bej_assert_fail(const char *condition, const char *function);
-#define RDE_ASSERT(cond) \
-	((cond) ? static_cast<void>(0) : rde_bej_assert_fail(#cond, __func__))
+#define RDE_ASSERT(cond) ((cond) ? static_cast<void>(0) : rde_bej_assert_fail(#cond, __func__))
 
 // Current log threshold (set by rde_bej_init); callers test it before
 // formatting trace text.
@@ -44,17 +43,17 @@ inline constexpr int MAX_NESTING_DEPTH = 2 * MAX_SCOPE_DEPTH + 3;
 // dictionary's `properties` array and are never allocated one by one.
 struct rde_bej_property {
 	rde_bej_dictionary *dictionary;
-	const char *name;           // inside the dictionary's data copy, or nullptr
-	uint8_t format;             // data type in the high nibble, flags below
+	const char *name;  // inside the dictionary's data copy, or nullptr
+	uint8_t format;    // data type in the high nibble, flags below
 	uint16_t sequence_number;
 	uint16_t position;  // in the parent's own child list
 	bool initialized;
-	uint16_t name_length;       // characters of `name`, so lookups skip by length
+	uint16_t name_length;  // characters of `name`, so lookups skip by length
 	rde_bej_property *parent;
 	rde_bej_property *children_source;  // shares that node's child list
 	rde_bej_property *children_first;
-	rde_bej_property *children_last;    // tail, for constant-time appends
-	rde_bej_property *stailq;           // next sibling
+	rde_bej_property *children_last;  // tail, for constant-time appends
+	rde_bej_property *stailq;         // next sibling
 
 	unsigned data_type() const { return format >> 4; }
 	bool nullable() const { return (format & RDE_BEJ_FORMAT_NULLABLE) != 0; }
@@ -66,13 +65,13 @@ struct rde_bej_property {
 };
 
 struct rde_bej_dictionary {
-	const char *name;      // the root entry's name, inside `data`
-	char *uri;             // owned copy, or nullptr
+	const char *name;  // the root entry's name, inside `data`
+	char *uri;         // owned copy, or nullptr
 	int32_t schema_type;
 	bool accept_sequence_gaps;  // registered under RDE_BEJ_ACCEPT_SEQUENCE_GAPS
-	uint8_t *data;         // owned copy of the dictionary bytes
+	uint8_t *data;              // owned copy of the dictionary bytes
 	size_t size;
-	const uint8_t *header; // == data
+	const uint8_t *header;   // == data
 	const uint8_t *entries;  // data + 12
 	uint16_t entry_count;
 	rde_bej_property *root;
@@ -82,7 +81,7 @@ struct rde_bej_dictionary {
 };
 
 struct rde_bej_context {
-	rde_bej_dictionary *dictionaries;          // newest first
+	rde_bej_dictionary *dictionaries;           // newest first
 	rde_bej_dictionary *annotation_dictionary;  // also in the list
 	unsigned options;                           // RDE_BEJ_ACCEPT_SEQUENCE_GAPS
 };

@@ -76,7 +76,8 @@ const rde_bej_property *resolve(rde_bej_builder *builder, const rde_bej_value *s
 	const auto &last = builder->resolved;
 	if (name && name == last.name && scope->property == last.scope) {
 		const rde_bej_property *p = last.property;
-		if (std::strncmp(p->name, name, p->name_length) == 0 && name[p->name_length] == '\0') {
+		if (std::strncmp(p->name, name, p->name_length) == 0 &&
+		    name[p->name_length] == '\0') {
 			*annotated = nullptr;
 			return p;
 		}
@@ -86,8 +87,7 @@ const rde_bej_property *resolve(rde_bej_builder *builder, const rde_bej_value *s
 	return find_property_by_name(builder->context, name, scope, annotated);
 }
 
-int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type,
-		  rde_bej_value **result)
+int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type, rde_bej_value **result)
 {
 	rde_bej_value *scope = builder->current;
 	bool array = scope->property->data_type() == RDE_BEJ_DATA_TYPE_ARRAY;
@@ -265,7 +265,7 @@ bool convert_real(double v, uint32_t precision, rde_bej_real *real)
 // another dictionary is refused: its property would not belong to the
 // resource being built.
 extern "C" rde_bej_builder *rde_bej_builder_new(rde_bej_context *context, uint32_t schema_type,
-						 const char *name, const rde_bej_locator *locator)
+						const char *name, const rde_bej_locator *locator)
 {
 	rde_bej_dictionary *dictionary = nullptr;
 	if (context && name) {
@@ -325,8 +325,7 @@ extern "C" int rde_bej_get_scope_type(rde_bej_builder *builder, uint32_t *type)
 	return 0;
 }
 
-extern "C" int rde_bej_get_property_type(rde_bej_builder *builder, const char *name,
-					 uint32_t *type)
+extern "C" int rde_bej_get_property_type(rde_bej_builder *builder, const char *name, uint32_t *type)
 {
 	if (!builder || !type)
 		return -EINVAL;

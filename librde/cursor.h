@@ -44,26 +44,20 @@ struct basic_cursor {
 		return position[i];
 	}
 
-	void write(const void *in, size_t n)
-		requires(!std::is_const_v<Byte>)
+	void write(const void *in, size_t n) requires(!std::is_const_v<Byte>)
 	{
 		RDE_ASSERT(n <= buffer_length);
 		if (n)
 			std::memcpy(position, in, n);
 		advance(n);
 	}
-	void write_u8(uint8_t b)
-		requires(!std::is_const_v<Byte>)
-	{
-		write(&b, 1);
-	}
+	void write_u8(uint8_t b) requires(!std::is_const_v<Byte>) { write(&b, 1); }
 
 	void advance(size_t num_bytes);
 };
 
 using cursor = basic_cursor<uint8_t>;
 using const_cursor = basic_cursor<const uint8_t>;
-
 
 // Moves the cursor forward by num_bytes; asserts there is room.
 template <typename Byte>

@@ -26,8 +26,7 @@ bool type_fits(unsigned tuple_type, const rde_bej_property *property)
 
 int decode_property(const rde_bej_context *context, const rde_bej_dictionary *dictionary,
 		    rde_bej_value *value, const_cursor &c, int depth);
-int decode_value(const rde_bej_context *context, rde_bej_value *value, const_cursor &c,
-		 int depth);
+int decode_value(const rde_bej_context *context, rde_bej_value *value, const_cursor &c, int depth);
 
 // Resolves a tuple to its schema property: among the children of the
 // enclosing value's property, or of the annotation dictionary's root.
@@ -44,8 +43,9 @@ const rde_bej_property *find_property_by_sequence_number(const rde_bej_context *
 	} else {
 		const rde_bej_dictionary *annotations = context->annotation_dictionary;
 		if (!annotations) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR,
-				    "Unable to decode annotations as no annotation dictionary has been provided");
+			rde_bej_log(
+				RDE_BEJ_LOG_ERROR,
+				"Unable to decode annotations as no annotation dictionary has been provided");
 			return nullptr;
 		}
 		start = annotations->root;
@@ -74,8 +74,8 @@ const rde_bej_property *find_property_by_sequence_number(const rde_bej_context *
 int decode_integer(rde_bej_value *value, const_cursor &c, size_t count)
 {
 	bool negative = false;
-	integer_problem problem =
-		read_bej_integer(c, count, &value->payload.integer.value, &negative);
+	integer_problem problem = read_bej_integer(c, count, &value->payload.integer.value,
+						   &negative);
 	value->negative = negative;
 	if (problem == integer_problem::empty) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported integer size: 0");
@@ -116,12 +116,12 @@ int decode_real(rde_bej_value *value, const_cursor &c)
 
 // The name of a value for messages, formatted only when one is logged.
 class lazy_name {
-      public:
+public:
 	// The buffer is left as it is until a message needs it.
 	explicit lazy_name(const rde_bej_value *value) : value_(value) {}
 	const char *operator()() { return describe_value(value_, &buffer_); }
 
-      private:
+private:
 	const rde_bej_value *value_;
 	value_display_name buffer_;
 };
@@ -317,8 +317,7 @@ int decode_resource_link(rde_bej_value *value, const_cursor &c)
 
 // Reads the bytes of one value (all that c holds) by the node's data type.
 // depth is the value's nesting level, the root's being 1.
-int decode_value(const rde_bej_context *context, rde_bej_value *value, const_cursor &c,
-		 int depth)
+int decode_value(const rde_bej_context *context, rde_bej_value *value, const_cursor &c, int depth)
 {
 	if (depth > MAX_NESTING_DEPTH) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Nesting of property '%s' exceeds %d levels",
@@ -470,8 +469,8 @@ rde_bej_value *new_root(const rde_bej_dictionary *dictionary, const rde_bej_loca
 		root = nullptr;
 	}
 	if (!root)
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate BEJ value object for property '%s'",
-			    name);
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Failed to allocate BEJ value object for property '%s'", name);
 	return root;
 }
 
@@ -497,7 +496,8 @@ extern "C" int rde_bej_decode(rde_bej_context *context, const char *name, int32_
 		return -ENOMEM;
 	status = decode_property(context, dictionary, root, c, 1);
 	if (status == 0 && c.remaining() != 0) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid length of the data buffer: %zu bytes remaining",
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Invalid length of the data buffer: %zu bytes remaining",
 			    c.remaining());
 		status = -EINVAL;
 	}

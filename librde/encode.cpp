@@ -212,7 +212,8 @@ int bej_value_size(rde_bej_value *value, unsigned type, uint64_t *size)
 	case RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION: {
 		// Only a value with an annotated property is written this way;
 		// its inner type must be an ordinary one.
-		if (!value->annotated_property || value->type == RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION)
+		if (!value->annotated_property ||
+		    value->type == RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION)
 			return unsupported(type);
 		uint64_t inner = 0;
 		int status = bej_value_size(value, value->type, &inner);
@@ -284,7 +285,8 @@ int encode_value(rde_bej_value *value, unsigned type, cursor &c)
 		encode_bytestring(value, c);
 		return 0;
 	case RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION:
-		if (!value->annotated_property || value->type == RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION)
+		if (!value->annotated_property ||
+		    value->type == RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION)
 			return unsupported(value->type);
 		return encode_property_annotation(value, c);
 	case RDE_BEJ_DATA_TYPE_RESOURCE_LINK:
@@ -317,7 +319,8 @@ extern "C" int rde_bej_encode(rde_bej_builder *builder, uint8_t **bytes, size_t 
 	uint64_t total = 0;
 	int status = bej_tuple_size(builder->root, &total);
 	if (status) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to calculate the size of the encoding buffer");
+		rde_bej_log(RDE_BEJ_LOG_ERROR,
+			    "Failed to calculate the size of the encoding buffer");
 		return status;
 	}
 	uint8_t *header = nullptr;

@@ -28,7 +28,8 @@ const rde_bej_property *resolve_step(const rde_bej_property *current,
 	const rde_bej_property *first = current->first_child();
 	if (!step.name) {
 		if (first && first->name) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid locator component: not an array item");
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Invalid locator component: not an array item");
 			return nullptr;
 		}
 		if (!first) {
@@ -131,7 +132,8 @@ extern "C" int rde_bej_locator_build_ext(rde_bej_context *context, const char *n
 		result->components = static_cast<rde_bej_locator_resolved *>(
 			std::calloc(count, sizeof(rde_bej_locator_resolved)));
 		if (!result->components) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate locator's component buffer");
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Failed to allocate locator's component buffer");
 			rde_bej_locator_free(result);
 			return -ENOMEM;
 		}
@@ -169,12 +171,15 @@ extern "C" int rde_bej_locator_encode(const rde_bej_locator *locator, uint8_t **
 	}
 	// Sizes come from sequence_number * 2: the selector bit never changes
 	// the size of an nnint.
-	uint64_t content = nnint_size(static_cast<uint64_t>(locator->dictionary->root->sequence_number) * 2);
+	uint64_t content = nnint_size(
+		static_cast<uint64_t>(locator->dictionary->root->sequence_number) * 2);
 	for (uint32_t i = 0; i < locator->count; i++)
 		content += nnint_size(
-			static_cast<uint64_t>(locator->components[i].property->sequence_number) * 2);
+			static_cast<uint64_t>(locator->components[i].property->sequence_number) *
+			2);
 	uint64_t total = nnint_size(content) + content;
-	uint8_t *buffer = total <= SIZE_MAX ? static_cast<uint8_t *>(std::calloc(total, 1)) : nullptr;
+	uint8_t *buffer = total <= SIZE_MAX ? static_cast<uint8_t *>(std::calloc(total, 1))
+					    : nullptr;
 	if (!buffer) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate locator buffer");
 		return -ENOMEM;

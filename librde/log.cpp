@@ -95,9 +95,22 @@ extern "C" void rde_bej_log(unsigned level, const char *format, ...)
 extern "C" const char *rde_bej_data_type_name(unsigned type)
 {
 	static constexpr std::array<const char *, 16> names = {
-		"set", "array", "null", "integer", "enum", "string", "real", "boolean",
-		"bytestring", "choice", "property_annotation", "unknown", "unknown", "unknown",
-		"resource_link", "resource_link_expansion",
+		"set",
+		"array",
+		"null",
+		"integer",
+		"enum",
+		"string",
+		"real",
+		"boolean",
+		"bytestring",
+		"choice",
+		"property_annotation",
+		"unknown",
+		"unknown",
+		"unknown",
+		"resource_link",
+		"resource_link_expansion",
 	};
 	return type < names.size() ? names[type] : "unknown";
 }

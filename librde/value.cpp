@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <cstddef>
 #include <cstdint>
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,8 +30,8 @@ namespace {
 constexpr size_t ARENA_ALIGN = alignof(std::max_align_t);
 constexpr size_t ARENA_MAX_BLOCK = size_t{1} << 20;
 constexpr size_t ARENA_MAP_THRESHOLD = size_t{256} << 10;
-constexpr size_t ARENA_HEADER =
-	(sizeof(rde_bej_arena::block) + ARENA_ALIGN - 1) & ~(ARENA_ALIGN - 1);
+constexpr size_t ARENA_HEADER = (sizeof(rde_bej_arena::block) + ARENA_ALIGN - 1) &
+				~(ARENA_ALIGN - 1);
 
 // A new block of size usable bytes, linked behind the first one (or first
 // when there is none); nullptr when out of memory.
@@ -249,8 +249,9 @@ void format_trace_text(const rde_bej_value *value, unsigned type, char *text, si
 			std::snprintf(text, size, "%lld",
 				      static_cast<long long>(value->payload.integer.value));
 		else
-			std::snprintf(text, size, "%llu",
-				      static_cast<unsigned long long>(value->payload.integer.value));
+			std::snprintf(
+				text, size, "%llu",
+				static_cast<unsigned long long>(value->payload.integer.value));
 		break;
 	case RDE_BEJ_DATA_TYPE_ENUM:
 		std::snprintf(text, size, "%llu",

@@ -143,7 +143,7 @@ int check_scalar(rde_bej_value *value, uint32_t type)
 }
 
 class tree_check {
-      public:
+public:
 	explicit tree_check(member_replacements *replacements) : replacements_(replacements) {}
 
 	int value(rde_bej_value *value)
@@ -156,7 +156,7 @@ class tree_check {
 		return check_scalar(value, type);
 	}
 
-      private:
+private:
 	// Each child's value, then (in a set) its name, as the text shows them.
 	int children(rde_bej_value *container, bool set)
 	{

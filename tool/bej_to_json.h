@@ -11,7 +11,7 @@
 // replaces the earlier one's value and the name keeps its first place.
 // This records, for the sets where names repeat, which value goes where.
 class member_replacements {
-      public:
+public:
 	// The value to write at member's place: member itself, another member
 	// of its set, or nullptr when the member is left out.
 	rde_bej_value *value_at(rde_bej_value *member) const
@@ -24,7 +24,7 @@ class member_replacements {
 
 	void replace(rde_bej_value *member, rde_bej_value *value) { replaced_[member] = value; }
 
-      private:
+private:
 	std::unordered_map<rde_bej_value *, rde_bej_value *> replaced_;
 };
 

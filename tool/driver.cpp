@@ -115,9 +115,8 @@ int build_locator(run_resources &res, const char *name, int schema_type, const c
 	component_list components;
 	// The library counts components in 32 bits; argument strings are far
 	// shorter than that, but the count is checked rather than truncated.
-	if (count > UINT32_MAX ||
-	    !(components.items = static_cast<rde_bej_locator_component *>(
-		      calloc(count, sizeof(rde_bej_locator_component))))) {
+	if (count > UINT32_MAX || !(components.items = static_cast<rde_bej_locator_component *>(
+					    calloc(count, sizeof(rde_bej_locator_component))))) {
 		fprintf(stderr, "%s: %s\n", program_name, strerror(ENOMEM));
 		return -ENOMEM;
 	}
@@ -218,8 +217,7 @@ int action_decode(const settings &set, run_resources &res, const char *name)
 
 	if (rde_bej_decode(res.context, name, set.schema_type,
 			   reinterpret_cast<const uint8_t *>(res.decode_input.data),
-			   res.decode_input.length,
-			   res.locator, &res.decoded) != 0) {
+			   res.decode_input.length, res.locator, &res.decoded) != 0) {
 		fprintf(stderr, "%s: BEJ decoding failed\n", program_name);
 		return 1;
 	}

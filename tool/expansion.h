@@ -25,7 +25,7 @@ inline constexpr size_t EXPANSION_BUFFER_SIZE = EXPANSION_LIMIT + MAX_URL_LENGTH
 // rest of the text is dropped (a macro begun below the limit is written
 // whole).  Only the bytes written are touched.
 class url_expander {
-      public:
+public:
 	url_expander(const url_table &table, char *buffer) : table_(table), buffer_(buffer) {}
 
 	// The next piece of the text.
@@ -52,7 +52,7 @@ class url_expander {
 	// the NUL after the last byte and returns the expanded length.
 	size_t finish();
 
-      private:
+private:
 	// What the text ended with so far that may still begin a macro.
 	enum class pending : uint8_t {
 		none,

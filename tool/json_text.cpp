@@ -72,7 +72,7 @@ constexpr std::array<char, 1 + MAX_INDENT> make_line_start()
 constexpr std::array<char, 1 + MAX_INDENT> LINE_START = make_line_start();
 
 class json_writer {
-      public:
+public:
 	json_writer(const member_replacements &replacements, url_expander &out)
 	    : replacements_(replacements), out_(out)
 	{}
@@ -86,7 +86,7 @@ class json_writer {
 			scalar(value, type);
 	}
 
-      private:
+private:
 	void children(rde_bej_value *container, unsigned level, bool set)
 	{
 		out_.put_plain(set ? "{" : "[");

@@ -65,8 +65,7 @@ struct preparer {
 	json_object *members(json_object *object, const property &set)
 	{
 		json_object *out = json_object_new_object();
-		json_object_object_foreach(object, key, member)
-		{
+		json_object_object_foreach(object, key, member) {
 			std::optional<property> p = resolve(set, key);
 			json_object *kept = nullptr;
 			if (p && keep(member, *p, &kept))

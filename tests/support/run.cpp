@@ -79,9 +79,18 @@ run_result spawn(const std::string &path, const std::vector<std::string> &argv,
 		struct pollfd fds[3];
 		int n = 0;
 		int io = -1, oo = -1, eo = -1;
-		if (in_fd >= 0) { fds[n] = {in_fd, POLLOUT, 0}; io = n++; }
-		if (out_open) { fds[n] = {out[0], POLLIN, 0}; oo = n++; }
-		if (err_open) { fds[n] = {err[0], POLLIN, 0}; eo = n++; }
+		if (in_fd >= 0) {
+			fds[n] = {in_fd, POLLOUT, 0};
+			io = n++;
+		}
+		if (out_open) {
+			fds[n] = {out[0], POLLIN, 0};
+			oo = n++;
+		}
+		if (err_open) {
+			fds[n] = {err[0], POLLIN, 0};
+			eo = n++;
+		}
 		if (poll(fds, n, -1) < 0) {
 			if (errno == EINTR)
 				continue;

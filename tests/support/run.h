@@ -7,15 +7,15 @@
 #include <vector>
 
 struct run_result {
-	int status = -1;      // exit status, or 128 + signal
-	std::string out;      // standard output
-	std::string err;      // standard error
+	int status = -1;  // exit status, or 128 + signal
+	std::string out;  // standard output
+	std::string err;  // standard error
 };
 
 struct run_options {
-	std::string input;                    // written to standard input
-	std::vector<std::string> env;         // extra NAME=VALUE entries
-	std::string argv0 = "bejconv";        // the program name it sees
+	std::string input;                      // written to standard input
+	std::vector<std::string> env;           // extra NAME=VALUE entries
+	std::string argv0 = "bejconv";          // the program name it sees
 	std::vector<std::string> emulator_env;  // NAME=VALUE for the guest only (qemu -E)
 };
 

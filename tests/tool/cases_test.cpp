@@ -22,7 +22,7 @@ std::string replace_all(std::string text, const std::string &from, const std::st
 }
 
 class Cases : public testing::TestWithParam<std::string> {
-      protected:
+protected:
 	std::string path(const std::string &name) { return CASES + GetParam() + "/" + name; }
 	std::string text(const std::string &name, const std::string &fallback = "")
 	{

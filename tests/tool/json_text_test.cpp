@@ -153,7 +153,7 @@ std::string data_dir() { return tests_source_dir() + "/tool/json_text/"; }
 std::string vectors_dir() { return tests_source_dir() + "/vectors/decode/"; }
 
 class JsonText : public testing::Test {
-      protected:
+protected:
 	static void SetUpTestSuite()
 	{
 		rde_bej_init();
@@ -188,7 +188,7 @@ bytes resource(const bytes &members)
 // Names hold every byte value between them, and the last property's name is
 // the third one's joined to the first annotation's.
 class random_encoding {
-      public:
+public:
 	explicit random_encoding(unsigned seed) : rng_(seed), spine_(rng_() % 4 ? 0 : rng_() % 100)
 	{}
 
@@ -210,7 +210,7 @@ class random_encoding {
 		return out;
 	}
 
-      private:
+private:
 	static constexpr unsigned TYPES[] = {0, 1, 3, 4, 5, 6, 7, 14, 3};
 
 	// A bejInteger of count bytes, any of them (or 0 when count is 0).

@@ -15,7 +15,7 @@
 namespace {
 
 class Mockups : public testing::Test {
-      protected:
+protected:
 	void SetUp() override
 	{
 		if (reference_mockups().empty())

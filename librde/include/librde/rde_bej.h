@@ -92,8 +92,7 @@ void rde_bej_set_log_handler(rde_bej_log_handler handler, void *user_data);
 /* Writes "librde[LEVEL]: message\n" to stderr (or hands the message to the
  * log handler) when level >= the threshold.  Levels above RDE_BEJ_LOG_QUIET
  * are clamped to it. */
-void rde_bej_log(unsigned level, const char *format, ...)
-	__attribute__((format(printf, 2, 3)));
+void rde_bej_log(unsigned level, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 /* Printable name of a data type code ("set", "integer", ...), or "unknown".
  * The string is static and never freed. */
@@ -121,8 +120,8 @@ int rde_bej_context_set_options(rde_bej_context *context, unsigned options);
 
 /* Registers a dictionary (copied; the caller keeps its buffer) under a schema
  * type, 2 for the annotation dictionary; uri may be NULL.  Returns a status. */
-int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_type,
-			   const char *uri, const void *data, size_t size);
+int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_type, const char *uri,
+			   const void *data, size_t size);
 
 /* The newest registered dictionary, or NULL; the context owns it.
  * rde_bej_dictionary_next() gives the next older one, or NULL. */
@@ -138,15 +137,13 @@ int32_t rde_bej_dictionary_get_schema_type(const rde_bej_dictionary *dictionary)
 
 /* Resolves a path of count components in the dictionary (name, schema_type).
  * On 0 *locator is the caller's (rde_bej_locator_free); components are not kept. */
-int rde_bej_locator_build_ext(rde_bej_context *context, const char *name,
-			      int32_t schema_type,
-			      const rde_bej_locator_component *components,
-			      uint32_t count, rde_bej_locator **locator);
+int rde_bej_locator_build_ext(rde_bej_context *context, const char *name, int32_t schema_type,
+			      const rde_bej_locator_component *components, uint32_t count,
+			      rde_bej_locator **locator);
 
 /* Encodes the locator into newly allocated bytes.
  * On 0 the caller owns *bytes (free()) holding *length bytes. */
-int rde_bej_locator_encode(const rde_bej_locator *locator, uint8_t **bytes,
-			   size_t *length);
+int rde_bej_locator_encode(const rde_bej_locator *locator, uint8_t **bytes, size_t *length);
 
 /* Frees a locator; NULL is accepted. */
 void rde_bej_locator_free(rde_bej_locator *locator);
@@ -168,8 +165,7 @@ int rde_bej_get_scope_type(rde_bej_builder *builder, uint32_t *type);
 
 /* Stores the dictionary data type of the property that name selects in the
  * current scope (NULL for an array item).  Returns 0 or -EINVAL. */
-int rde_bej_get_property_type(rde_bej_builder *builder, const char *name,
-			      uint32_t *type);
+int rde_bej_get_property_type(rde_bej_builder *builder, const char *name, uint32_t *type);
 
 /* Opens a set or an array under name (NULL for an array item) as the new
  * scope, or closes the current one.  Return a status; the first failure sticks. */
@@ -184,8 +180,7 @@ int rde_bej_array_end(rde_bej_builder *builder);
 int rde_bej_add_integer(rde_bej_builder *builder, const char *name, int64_t value);
 int rde_bej_add_boolean(rde_bej_builder *builder, const char *name, bool value);
 int rde_bej_add_string(rde_bej_builder *builder, const char *name, const char *value);
-int rde_bej_add_real(rde_bej_builder *builder, const char *name, uint32_t precision,
-		     double value);
+int rde_bej_add_real(rde_bej_builder *builder, const char *name, uint32_t precision, double value);
 int rde_bej_add_enum(rde_bej_builder *builder, const char *name, const char *option);
 int rde_bej_add_null(rde_bej_builder *builder, const char *name);
 
@@ -198,8 +193,8 @@ int rde_bej_encode(rde_bej_builder *builder, uint8_t **bytes, size_t *length);
 /* Decodes length bytes against the dictionary (name, schema_type), rooted at
  * the locator's property when locator is not NULL.  On 0 the caller owns *value. */
 int rde_bej_decode(rde_bej_context *context, const char *name, int32_t schema_type,
-		   const uint8_t *bytes, size_t length,
-		   const rde_bej_locator *locator, rde_bej_value **value);
+		   const uint8_t *bytes, size_t length, const rde_bej_locator *locator,
+		   rde_bej_value **value);
 
 /* Frees a tree from its root (a decoded tree); a node inside a tree goes with
  * the tree.  NULL is accepted.  Free trees before their context. */
