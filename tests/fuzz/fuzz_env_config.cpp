@@ -2,7 +2,7 @@
 // read and its devices probed. Only paths in /tmp/fuzz_env/ open, so that probing never
 // reaches a real device; the seeds name the configuration file itself as the device.
 #include "device.h"
-#include "fw_env_internal.h"
+#include "fw_env_internal.h"  // the configuration reader and the loader have no public path
 
 #include <cerrno>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // variables, kept once or twice in a file. The first byte says whether there
 // are two copies and whether each copy's CRC is made to match; the rest of
 // the input fills the copies.
-#include "fw_env_internal.h"
+#include "fw_env_internal.h"  // the configuration reader and the loader have no public path
 
 #include <algorithm>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // whole-text expansion expands that, and the writer's text must be the same
 // bytes.  The trees are random ones, the decoder's test vectors and every
 // reference mockup.
-#include "bej_internal.h"
+#include "bej_internal.h"  // keyless members: no dictionary registration accepts makes them
 #include "bej_to_json.h"
 #include "capture.h"
 #include "dictc.h"
