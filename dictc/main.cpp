@@ -1,6 +1,7 @@
 // rde-dictc [-o OUT] DESCRIPTION.json: writes the dictionary compiled from
 // a JSON description (dictc/FORMAT.md) to OUT or standard output; with
 // --decompile it reads a dictionary and writes its description.
+#include "command_line.h"
 #include "dictc.h"
 
 #include <getopt.h>
@@ -66,15 +67,8 @@ int parse_options(int argc, char **argv, options *o)
 		case 'h':
 			fputs(USAGE, stdout);
 			return 0;
-		case ':':
-			return usage_error(std::string("option requires an argument -- '") +
-					   (char)optopt + "'");
 		default:
-			if (optopt)
-				return usage_error(std::string("unknown option -- '") +
-						   (char)optopt + "'");
-			return usage_error(std::string("unknown option '") + argv[optind - 1] +
-					   "'");
+			return usage_error(getopt_refusal(c, argv));
 		}
 	}
 	if (argc - optind != 1)

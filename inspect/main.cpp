@@ -1,5 +1,6 @@
 // rde-inspect bej|dict [OPTIONS] [FILE]: the command line and what the two
 // subcommands share.
+#include "command_line.h"
 #include "inspect.h"
 
 #include <getopt.h>
@@ -85,15 +86,8 @@ int parse_options(int argc, char **argv, inspect_options *o)
 		case 'h':
 			fputs(USAGE, stdout);
 			return 0;
-		case ':':
-			return usage_error(std::string("option requires an argument -- '") +
-					   (char)optopt + "'");
 		default:
-			if (optopt)
-				return usage_error(std::string("unknown option -- '") +
-						   (char)optopt + "'");
-			return usage_error(std::string("unknown option '") + argv[optind - 1] +
-					   "'");
+			return usage_error(getopt_refusal(c, argv));
 		}
 	}
 	return -1;
