@@ -23,9 +23,6 @@ const char USAGE[] = "Usage: rde-dictc [-o OUT] DESCRIPTION.json\n"
 		     "  -h, --help        show this help\n"
 		     "The input may be - for standard input.\n";
 
-// Descriptions are hand-written text; anything larger is refused.
-constexpr size_t MAX_DESCRIPTION = 64u << 20;
-
 struct options {
 	const char *output = nullptr;
 	bool decompile = false;
@@ -79,34 +76,19 @@ int parse_options(int argc, char **argv, options *o)
 	return -1;
 }
 
-bool read_all(FILE *f, std::string *text)
-{
-	char buf[65536];
-	size_t n;
-	while ((n = fread(buf, 1, sizeof buf, f)) > 0) {
-		if (text->size() + n > MAX_DESCRIPTION) {
-			errno = EFBIG;
-			return false;
-		}
-		text->append(buf, n);
-	}
-	return !ferror(f);
-}
-
 // The whole input, from the file or standard input ("-"); false after a
 // message when it cannot be read.
 bool read_input(const char *path, std::string *text)
 {
 	bool standard_input = strcmp(path, "-") == 0;
 	FILE *f = standard_input ? stdin : fopen(path, "rb");
-	bool ok = f && read_all(f, text);
-	int err = errno;
+	int err = f ? read_to_end(f, text) : errno;
 	if (f && !standard_input)
 		fclose(f);
-	if (!ok)
+	if (err)
 		complain(std::string(standard_input ? "standard input" : path) + ": " +
 			 strerror(err));
-	return ok;
+	return err == 0;
 }
 
 int write_output(const char *output, const void *data, size_t size)

@@ -29,9 +29,6 @@ const char USAGE[] =
 	"  -j, --json              the same facts as JSON\n"
 	"  -h, --help              show this help\n";
 
-// Inputs are files made by programs; anything larger is refused.
-constexpr size_t INPUT_LIMIT = 64u << 20;
-
 int usage_error(const std::string &what)
 {
 	complain(what);
@@ -149,11 +146,7 @@ bool read_input(const char *path, std::vector<uint8_t> *bytes)
 	const std::string name = path ? path : "standard input";
 	if (!f)
 		return complain(name + ": " + strerror(errno));
-	uint8_t buf[65536];
-	size_t n;
-	while ((n = fread(buf, 1, sizeof buf, f)) > 0 && bytes->size() + n <= INPUT_LIMIT)
-		bytes->insert(bytes->end(), buf, buf + n);
-	int err = ferror(f) ? errno : n > 0 ? EFBIG : 0;
+	int err = read_to_end(f, bytes);
 	if (path)
 		fclose(f);
 	return !err || complain(name + ": " + strerror(err));
