@@ -183,10 +183,15 @@ const rde_bej_property *find_property_by_name(const rde_bej_context *context, co
 rde_bej_value *new_bej_value(rde_bej_value *parent);
 rde_bej_value *alloc_bej_value(rde_bej_value *parent, const rde_bej_property *property,
 			       const rde_bej_property *annotated_property);
+// Where an arena takes its blocks.  A decoded tree is new memory filled at
+// once: its large blocks are mapped with their pages in place.  A builder's
+// tree usually grows while the caller releases the document it comes from:
+// all its blocks come from the heap, where they reuse what was released.
+enum class arena_blocks { mapped, heap };
 // Gives a new root (no parent) the arena of its whole tree: its children
 // (new_bej_value) and their buffers (value_buffer_alloc) come from it and go
 // with the root.  Returns false (after a log line) when out of memory.
-bool attach_arena(rde_bej_value *root);
+bool attach_arena(rde_bej_value *root, arena_blocks source);
 // A buffer for a value's payload (a string copy, a bytestring or a real)
 // from the tree's arena, aligned to align (a power of two, at most that of
 // max_align_t); nullptr when out of memory.

@@ -297,7 +297,7 @@ extern "C" rde_bej_builder *rde_bej_builder_new(rde_bej_context *context, uint32
 	if (locator && locator->count)
 		property = locator->components[locator->count - 1].property;
 	builder->root = alloc_bej_value(nullptr, property, nullptr);
-	if (!builder->root || !attach_arena(builder->root)) {
+	if (!builder->root || !attach_arena(builder->root, arena_blocks::heap)) {
 		rde_bej_value_free(builder->root);
 		std::free(builder);
 		return nullptr;

@@ -23,6 +23,7 @@ struct rde_bej_arena {
 	unsigned char *position = nullptr;
 	size_t left = 0;
 	size_t next_size = 4096;
+	arena_blocks source = arena_blocks::mapped;
 };
 
 namespace {
@@ -30,6 +31,9 @@ namespace {
 constexpr size_t ARENA_ALIGN = alignof(std::max_align_t);
 constexpr size_t ARENA_MAX_BLOCK = size_t{1} << 20;
 constexpr size_t ARENA_MAP_THRESHOLD = size_t{256} << 10;
+// Heap blocks stay small enough to fit the holes a released document
+// leaves, and below glibc's threshold for mapping a request of its own.
+constexpr size_t ARENA_MAX_HEAP_BLOCK = size_t{64} << 10;
 constexpr size_t ARENA_HEADER = (sizeof(rde_bej_arena::block) + ARENA_ALIGN - 1) &
 				~(ARENA_ALIGN - 1);
 
@@ -41,7 +45,7 @@ unsigned char *arena_block(rde_bej_arena *arena, size_t size)
 		return nullptr;
 	size_t total = ARENA_HEADER + size;
 	rde_bej_arena::block *block;
-	if (total >= ARENA_MAP_THRESHOLD) {
+	if (total >= ARENA_MAP_THRESHOLD && arena->source == arena_blocks::mapped) {
 		// Large blocks are mapped with their pages in place: touching a
 		// fresh page one fault at a time costs more than the tree itself.
 		void *m = mmap(nullptr, total, PROT_READ | PROT_WRITE,
@@ -95,7 +99,9 @@ void *arena_alloc(rde_bej_arena *arena, size_t size, size_t align)
 		block->next = arena->blocks;
 		arena->blocks = block;
 	}
-	arena->next_size = std::min(arena->next_size * 2, ARENA_MAX_BLOCK);
+	arena->next_size = std::min(arena->next_size * 2, arena->source == arena_blocks::heap
+								  ? ARENA_MAX_HEAP_BLOCK
+								  : ARENA_MAX_BLOCK);
 	arena->position = data + size;
 	arena->left = block_size - size;
 	return data;
@@ -116,7 +122,7 @@ void arena_destroy(rde_bej_arena *arena)
 
 }  // namespace
 
-bool attach_arena(rde_bej_value *root)
+bool attach_arena(rde_bej_value *root, arena_blocks source)
 {
 	RDE_ASSERT(root->arena == NULL);
 	root->arena = new (std::nothrow) rde_bej_arena{};
@@ -124,6 +130,7 @@ bool attach_arena(rde_bej_value *root)
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate BEJ value for property");
 		return false;
 	}
+	root->arena->source = source;
 	return true;
 }
 
