@@ -188,7 +188,7 @@ bool encode_document(const settings &set, run_resources &res, const char *name, 
 		fprintf(stderr, "%s: failed to allocate BEJ builder object\n", program_name);
 		return false;
 	}
-	if (convert_json_document(builder.get(), pdr_url_table, res.json_root) != 0) {
+	if (consume_json_document(builder.get(), pdr_url_table, res.json_root) != 0) {
 		fprintf(stderr, "%s: failed to convert object '%s' to BEJ\n", program_name, name);
 		return false;
 	}

@@ -19,10 +19,19 @@ namespace {
 struct json_walk {
 	rde_bej_builder *builder;
 	const url_table &table;
+	bool release;  // each object and array once the builder holds it
 	abbreviation_buffer abbreviated;
 };
 
 int convert_json_value(json_walk &walk, const char *name, json_object *value);
+
+// Whether the walk releases value once the builder holds it: an object or
+// an array, when releasing; scalars go with the container that holds them.
+bool releases(const json_walk &walk, json_object *value)
+{
+	json_type type = json_object_get_type(value);
+	return walk.release && (type == json_type_object || type == json_type_array);
+}
 
 // Adds a string: an enumeration option or an abbreviated string, by the
 // dictionary type of its property.
@@ -64,8 +73,10 @@ int convert_json_object(json_walk &walk, json_object *object)
 	// json-c keeps members in the order their keys first appear.  The next
 	// member's key and value are fetched while this one is converted: the
 	// tree is far larger than the cache, and each member is a miss.
-	for (lh_entry *e = lh_table_head(json_object_get_object(object)); e; e = lh_entry_next(e)) {
-		if (const lh_entry *next = lh_entry_next(e)) {
+	lh_table *members = json_object_get_object(object);
+	for (lh_entry *e = lh_table_head(members), *next; e; e = next) {
+		next = lh_entry_next(e);
+		if (next) {
 			__builtin_prefetch(lh_entry_k(next));
 			__builtin_prefetch(lh_entry_v(next));
 		}
@@ -76,6 +87,8 @@ int convert_json_object(json_walk &walk, json_object *object)
 			fprintf(stderr, "%s: failed to convert property '%s'\n", program_name, key);
 			return status;
 		}
+		if (releases(walk, member))
+			lh_table_delete_entry(members, e);
 	}
 	return 0;
 }
@@ -85,9 +98,12 @@ int convert_json_elements(json_walk &walk, json_object *array)
 {
 	size_t length = json_object_array_length(array);
 	for (size_t i = 0; i < length; i++) {
-		int status = convert_json_value(walk, nullptr, json_object_array_get_idx(array, i));
+		json_object *element = json_object_array_get_idx(array, i);
+		int status = convert_json_value(walk, nullptr, element);
 		if (status != 0)
 			return status;
+		if (releases(walk, element))
+			json_object_array_put_idx(array, i, nullptr);
 	}
 	return 0;
 }
@@ -126,11 +142,8 @@ int convert_json_value(json_walk &walk, const char *name, json_object *value)
 	}
 }
 
-}  // namespace
-
-int convert_json_document(rde_bej_builder *builder, const url_table &table, json_object *root)
+int walk_document(json_walk &walk, json_object *root)
 {
-	json_walk walk{builder, table, {}};
 	switch (json_object_get_type(root)) {
 	case json_type_object:
 		return convert_json_object(walk, root);
@@ -139,4 +152,18 @@ int convert_json_document(rde_bej_builder *builder, const url_table &table, json
 	default:
 		return convert_json_value(walk, nullptr, root);
 	}
+}
+
+}  // namespace
+
+int convert_json_document(rde_bej_builder *builder, const url_table &table, json_object *root)
+{
+	json_walk walk{builder, table, false, {}};
+	return walk_document(walk, root);
+}
+
+int consume_json_document(rde_bej_builder *builder, const url_table &table, json_object *root)
+{
+	json_walk walk{builder, table, true, {}};
+	return walk_document(walk, root);
 }

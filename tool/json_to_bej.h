@@ -14,4 +14,11 @@
 // negative errno met, after the messages of the members it passed through.
 int convert_json_document(rde_bej_builder *builder, const url_table &table, json_object *root);
 
+// The same, consuming the document on the way: each object and array is
+// released from its parent once the builder holds it, so that the
+// builder's tree reuses its memory.  root itself stays, emptied, for the
+// caller to release; no other reference into the document may be used
+// afterwards (a shared subtree is emptied too).
+int consume_json_document(rde_bej_builder *builder, const url_table &table, json_object *root);
+
 #endif
