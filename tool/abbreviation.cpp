@@ -53,7 +53,7 @@ size_t add_node(url_table &table, size_t parent, const trie_node &node)
 	trie.nodes[child] = node;
 	unsigned char first = static_cast<unsigned char>(*label(table, node));
 	trie.edges[find_edge(trie, parent, first)] = {edge_key(parent, first),
-						      static_cast<uint32_t>(child)};
+						      static_cast<uint16_t>(child)};
 	return child;
 }
 
@@ -71,11 +71,17 @@ size_t split_edge(url_table &table, size_t s, size_t length)
 
 	size_t middle = trie.node_count++;
 	trie.nodes[middle] = head;
-	trie.edges[s].child = static_cast<uint32_t>(middle);
+	trie.edges[s].child = static_cast<uint16_t>(middle);
 	unsigned char first = static_cast<unsigned char>(*label(table, tail));
 	trie.edges[find_edge(trie, middle, first)] = {edge_key(middle, first),
-						      static_cast<uint32_t>(child)};
+						      static_cast<uint16_t>(child)};
 	return middle;
+}
+
+void add_rule_start(url_trie &trie, char c)
+{
+	if (!strchr(trie.rule_starts, c))
+		trie.rule_starts[strlen(trie.rule_starts)] = c;
 }
 
 void trie_insert(url_table &table, unsigned id)
@@ -102,7 +108,7 @@ void trie_insert(url_table &table, unsigned id)
 		d += shared;
 	}
 	trie.nodes[node].best_id = std::max(trie.nodes[node].best_id, static_cast<uint8_t>(id));
-	trie.starts_rule[static_cast<unsigned char>(entry.url[0])] = true;
+	add_rule_start(trie, entry.url[0]);
 }
 
 // What a rule writes instead of `advance` characters of the text.
@@ -112,27 +118,30 @@ struct piece {
 	size_t advance;
 };
 
-// The highest id whose URL begins at position i, as a piece; advance 0 when
-// none does.
-piece find_url(const url_table &table, const char *text, size_t n, size_t i)
+// The highest id whose URL begins the NUL-terminated text, as a piece;
+// advance 0 when none does.  No URL holds a NUL byte, so the text's end
+// ends a match like any other differing byte.
+piece find_url(const url_table &table, const char *text)
 {
 	const url_trie &trie = table.trie;
 	unsigned best = 0;
 	size_t best_length = 0;
 	size_t node = 0;
-	for (size_t d = 0; d < n - i;) {
+	for (size_t d = 0;;) {
 		const url_trie::edge &edge =
-			trie.edges[find_edge(trie, node, static_cast<unsigned char>(text[i + d]))];
+			trie.edges[find_edge(trie, node, static_cast<unsigned char>(text[d]))];
 		if (edge.key == 0)
 			break;
-		node = edge.child;
-		const trie_node &next = trie.nodes[node];
-		if (n - i - d < next.length ||
-		    memcmp(text + i + d, label(table, next), next.length) != 0)
+		// The edge's key matched the label's first byte.
+		size_t k = 1;
+		while (k < edge.length && text[d + k] == edge.label[k])
+			k++;
+		if (k < edge.length)
 			break;
-		d += next.length;
-		if (next.best_id > best) {
-			best = next.best_id;
+		d += edge.length;
+		node = edge.child;
+		if (edge.best_id > best) {
+			best = edge.best_id;
 			best_length = d;
 		}
 	}
@@ -145,7 +154,7 @@ piece rule_at(const url_table &table, const char *text, size_t n, size_t i)
 	char c = text[i];
 	if (c == '"')
 		return {"\\\"", 2, 1};
-	if (piece url = find_url(table, text, n, i); url.advance != 0)
+	if (piece url = find_url(table, text + i); url.advance != 0)
 		return url;
 	if (c == '/' && n - i >= CHASSIS_URL_LENGTH &&
 	    memcmp(text + i, CHASSIS_URL, CHASSIS_URL_LENGTH) == 0)
@@ -156,17 +165,17 @@ piece rule_at(const url_table &table, const char *text, size_t n, size_t i)
 	return {nullptr, 0, 0};
 }
 
-// The first position from i on at which a rule may apply, or n.
-size_t skip_plain(const url_trie &trie, const char *text, size_t n, size_t i)
+// The first position from i on at which a rule may apply, or n: text[n]
+// is the NUL that ends the text.
+size_t skip_plain(const url_trie &trie, const char *text, size_t i)
 {
-	while (i < n && !trie.starts_rule[static_cast<unsigned char>(text[i])])
-		i++;
-	return i;
+	return i + strcspn(text + i, trie.rule_starts);
 }
 
-// Writes the abbreviation of text (n characters) into out as far as
-// capacity allows and returns its whole length.  *changed tells whether any
-// rule applied (else the abbreviation is the text itself).
+// Writes the abbreviation of text (n characters before its NUL) into out
+// as far as capacity allows and returns its whole length.  *changed tells
+// whether any rule applied; when none did, the abbreviation is the text
+// itself and nothing is written.
 size_t abbreviate_into(const url_table &table, const char *text, size_t n, char *out,
 		       size_t capacity, bool *changed)
 {
@@ -178,7 +187,7 @@ size_t abbreviate_into(const url_table &table, const char *text, size_t n, char 
 	};
 	*changed = false;
 	size_t i = 0, plain = 0;  // text[plain, i) is still to be copied
-	while ((i = skip_plain(table.trie, text, n, i)) < n) {
+	while ((i = skip_plain(table.trie, text, i)) < n) {
 		piece p = rule_at(table, text, n, i);
 		if (p.advance == 0) {
 			i++;
@@ -190,6 +199,9 @@ size_t abbreviate_into(const url_table &table, const char *text, size_t n, char 
 		plain = i;
 		*changed = true;
 	}
+	// Unchanged text is used as it is: nothing to copy.
+	if (!*changed)
+		return n;
 	put(text + plain, n - plain);
 	return o;
 }
@@ -202,9 +214,9 @@ void clear_abbreviation_index(url_trie &trie)
 {
 	memset(trie.nodes, 0, sizeof trie.nodes);
 	memset(trie.edges, 0, sizeof trie.edges);
-	memset(trie.starts_rule, 0, sizeof trie.starts_rule);
-	for (unsigned char c : {'"', CHASSIS_URL[0], INSTANCE_TEXT[0]})
-		trie.starts_rule[c] = true;
+	memset(trie.rule_starts, 0, sizeof trie.rule_starts);
+	for (char c : {'"', CHASSIS_URL[0], INSTANCE_TEXT[0]})
+		add_rule_start(trie, c);
 	trie.node_count = 1;
 }
 
@@ -213,6 +225,14 @@ void build_abbreviation_index(url_table &table)
 	for (unsigned id = 1; id < URL_TABLE_SIZE; id++)
 		if (table.entries[id].present && table.entries[id].url_length > 0)
 			trie_insert(table, id);
+	for (url_trie::edge &edge : table.trie.edges) {
+		if (edge.key == 0)
+			continue;
+		const trie_node &child = table.trie.nodes[edge.child];
+		edge.length = child.length;
+		edge.best_id = child.best_id;
+		edge.label = label(table, child);
+	}
 }
 
 const char *abbreviate_urls(const url_table &table, const char *text, abbreviation_buffer &buffer)

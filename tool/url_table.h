@@ -65,7 +65,8 @@ struct pdr_url_entry {
 // position `start` of the URL of entry `entry`.  An edge is found by its
 // parent node and the label's first byte, in an open-addressing hash.
 // best_id is the highest id whose URL ends at the node (0 for none).
-// starts_rule marks the bytes at which some abbreviation rule may apply.
+// rule_starts lists the bytes at which some abbreviation rule may apply, as
+// a string, so that the text between them is skipped with strcspn().
 // Built and walked by the abbreviation unit.
 struct url_trie {
 	// The root, and per URL at most a new leaf and a split edge.
@@ -80,12 +81,17 @@ struct url_trie {
 		uint8_t length;
 		uint8_t best_id;
 	};
+	// An edge also carries its child's label and best_id, copied once
+	// the trie is complete, so that a walk reads one record per step.
 	struct edge {
 		uint32_t key;  // parent << 8 | first byte; 0 marks a free slot
-		uint32_t child;
+		uint16_t child;
+		uint8_t length;
+		uint8_t best_id;
+		const char *label;
 	};
 
-	bool starts_rule[256];
+	char rule_starts[256];
 	node nodes[MAX_NODES];
 	edge edges[EDGE_SLOTS];
 	size_t node_count;
