@@ -52,6 +52,15 @@ struct basic_cursor {
 		advance(n);
 	}
 	void write_u8(uint8_t b) requires(!std::is_const_v<Byte>) { write(&b, 1); }
+	// Writes the n (at most 8) low-order bytes of x, least significant
+	// first, as BEJ numbers are laid out.
+	void write_le(uint64_t x, size_t n) requires(!std::is_const_v<Byte>)
+	{
+		RDE_ASSERT(n <= 8 && n <= buffer_length);
+		for (size_t i = 0; i < n; i++)
+			position[i] = static_cast<uint8_t>(x >> (8 * i));
+		advance(n);
+	}
 
 	void advance(size_t num_bytes);
 };

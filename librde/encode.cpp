@@ -35,12 +35,9 @@ void encode_integer(int64_t value, bool negative, cursor &c)
 	size_t num_bytes = integer_size(value, negative);
 	size_t *buffer_length = &c.buffer_length;
 	RDE_ASSERT(num_bytes <= *buffer_length);
-	uint64_t bits = static_cast<uint64_t>(value);
 	size_t value_bytes = num_bytes > 8 ? 8 : num_bytes;
-	for (size_t i = 0; i < value_bytes; i++)
-		c.write_u8(static_cast<uint8_t>(bits >> (8 * i)));
-	for (size_t i = value_bytes; i < num_bytes; i++)
-		c.write_u8(0);
+	c.write_le(static_cast<uint64_t>(value), value_bytes);
+	c.write_le(0, num_bytes - value_bytes);
 }
 
 size_t tuple_header_size(const rde_bej_property *property, uint64_t value_size)
@@ -76,13 +73,12 @@ const char *string_text(const rde_bej_value *value)
 	return value->payload.string ? value->payload.string : "";
 }
 
-void encode_string(const rde_bej_value *value, cursor &c)
+// size: the text's length with its NUL, as the size pass found it.
+void encode_string(const rde_bej_value *value, uint64_t size, cursor &c)
 {
-	const char *text = string_text(value);
-	size_t length = std::strlen(text) + 1;
 	size_t *buffer_length = &c.buffer_length;
-	RDE_ASSERT(length <= *buffer_length);
-	c.write(text, length);
+	RDE_ASSERT(size <= *buffer_length);
+	c.write(string_text(value), static_cast<size_t>(size));
 }
 
 void encode_bool(const rde_bej_value *value, cursor &c)
@@ -231,7 +227,7 @@ int bej_value_size(rde_bej_value *value, unsigned type, uint64_t *size)
 }
 
 int encode_bej_tuple(rde_bej_value *value, cursor &c);
-int encode_value(rde_bej_value *value, unsigned type, cursor &c);
+int encode_value(rde_bej_value *value, unsigned type, uint64_t size, cursor &c);
 
 int encode_property_annotation(rde_bej_value *value, cursor &c)
 {
@@ -241,7 +237,7 @@ int encode_property_annotation(rde_bej_value *value, cursor &c)
 	RDE_ASSERT(value->value_size > value_size);
 	encode_format(value->property, value->parent, value->type, value_size,
 		      value->deferred_binding, c);
-	int status = encode_value(value, value->type, c);
+	int status = encode_value(value, value->type, value_size, c);
 	if (status)
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to encode property annotation '%s@%s'",
 			    shown_name(value->property->name),
@@ -249,7 +245,8 @@ int encode_property_annotation(rde_bej_value *value, cursor &c)
 	return status;
 }
 
-int encode_value(rde_bej_value *value, unsigned type, cursor &c)
+// size: the value's own size, from the size pass.
+int encode_value(rde_bej_value *value, unsigned type, uint64_t size, cursor &c)
 {
 	switch (type) {
 	case RDE_BEJ_DATA_TYPE_SET:
@@ -273,7 +270,7 @@ int encode_value(rde_bej_value *value, unsigned type, cursor &c)
 		encode_nnint(value->payload.enum_option, c);
 		return 0;
 	case RDE_BEJ_DATA_TYPE_STRING:
-		encode_string(value, c);
+		encode_string(value, size, c);
 		return 0;
 	case RDE_BEJ_DATA_TYPE_REAL:
 		encode_real(value, c);
@@ -304,7 +301,7 @@ int encode_bej_tuple(rde_bej_value *value, cursor &c)
 		trace_bej_value(value, outer.type, false);
 	encode_format(outer.property, value->parent, outer.type, value->value_size,
 		      outer.deferred_binding, c);
-	return encode_value(value, outer.type, c);
+	return encode_value(value, outer.type, value->value_size, c);
 }
 
 }  // namespace

@@ -10,8 +10,7 @@ void encode_nnint(uint64_t x, cursor &c)
 	size_t *buffer_length = &c.buffer_length;
 	RDE_ASSERT(length + 1 <= *buffer_length);
 	c.write_u8(static_cast<uint8_t>(length));
-	for (size_t i = 0; i < length; i++)
-		c.write_u8(static_cast<uint8_t>(x >> (8 * i)));
+	c.write_le(x, length);
 }
 
 int decode_nnint(const_cursor &c, uint64_t *value)

@@ -55,7 +55,11 @@ unsigned char *arena_block(rde_bej_arena *arena, size_t size)
 		block = static_cast<rde_bej_arena::block *>(m);
 		block->mapped = total;
 	} else {
-		block = static_cast<rde_bej_arena::block *>(std::calloc(1, total));
+		// A heap block is left as malloc() gives it: it may be reused
+		// memory, and clearing all of it would cost a pass of its own.
+		block = static_cast<rde_bej_arena::block *>(arena->source == arena_blocks::heap
+								    ? std::malloc(total)
+								    : std::calloc(1, total));
 		if (!block)
 			return nullptr;
 		block->mapped = 0;
@@ -70,9 +74,10 @@ unsigned char *arena_block(rde_bej_arena *arena, size_t size)
 	return reinterpret_cast<unsigned char *>(block) + ARENA_HEADER;
 }
 
-// Hands out zeroed memory aligned to `align` (a power of two up to
-// ARENA_ALIGN): blocks start zeroed and nothing is ever reused.  Strings
-// take any byte, so that short ones do not round up to the next sixteen.
+// Hands out memory aligned to `align` (a power of two up to ARENA_ALIGN),
+// zeroed in a mapped-block arena (its blocks start zeroed and nothing is
+// ever reused) and as malloc() left it in a heap-block one.  Strings take
+// any byte, so that short ones do not round up to the next sixteen.
 void *arena_alloc(rde_bej_arena *arena, size_t size, size_t align)
 {
 	if (size > SIZE_MAX - ARENA_ALIGN)
@@ -143,12 +148,15 @@ rde_bej_value *new_bej_value(rde_bej_value *parent)
 {
 	rde_bej_value *value;
 	if (parent) {
-		// Arena memory comes zeroed (calloc, or fresh pages), and a node
-		// is a plain record: its all-zero bytes are the empty node.
+		// A node is a plain record: its all-zero bytes are the empty
+		// node, which a mapped-block arena hands out as it is.
+		rde_bej_arena *arena = parent->arena;
 		value = static_cast<rde_bej_value *>(
-			arena_alloc(parent->arena, sizeof(rde_bej_value), alignof(rde_bej_value)));
+			arena_alloc(arena, sizeof(rde_bej_value), alignof(rde_bej_value)));
 		if (value) {
-			value->arena = parent->arena;
+			if (arena->source == arena_blocks::heap)
+				*value = rde_bej_value{};
+			value->arena = arena;
 			value->pooled = 1;
 		}
 	} else {
