@@ -140,10 +140,11 @@ piece find_url(const url_table &table, const char *text)
 			break;
 		d += edge.length;
 		node = edge.child;
-		if (edge.best_id > best) {
-			best = edge.best_id;
-			best_length = d;
-		}
+		// Whether a URL ends here follows no pattern: chosen without a
+		// branch.
+		bool better = edge.best_id > best;
+		best = better ? edge.best_id : best;
+		best_length = better ? d : best_length;
 	}
 	return {URL_MACROS[best].text, URL_MACROS[best].length, best_length};
 }
