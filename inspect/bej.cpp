@@ -163,9 +163,8 @@ std::string add_value(const rde_bej_tuple &t, const place &p, json_object *f, st
 
 class reader {
 public:
-	reader(const inspect_options &o, const dictionary &schema, const dictionary *annotation,
-	       const place &root)
-	    : options_(o), schema_(schema), annotation_(annotation), root_(root)
+	reader(const inspect_options &o, const dictionary *annotation, const place &root)
+	    : options_(o), annotation_(annotation), root_(root)
 	{}
 	~reader() { json_object_put(tuples_); }
 	int run(const std::vector<uint8_t> &bytes);
@@ -176,7 +175,6 @@ private:
 	void record(const rde_bej_tuple &t, const place &p, const std::string &note);
 
 	const inspect_options &options_;
-	const dictionary &schema_;
 	const dictionary *annotation_;
 	const place root_;
 	std::vector<place> stack_;  // the places of the enclosing tuples
@@ -324,5 +322,5 @@ int inspect_bej(const inspect_options &o)
 	if (!load(o.schema, &schema) || (o.annotation && !load(o.annotation, &annotation)) ||
 	    !find_root(schema.tree, o.locator, &root) || !read_input(o.file, &bytes))
 		return 1;
-	return reader(o, schema, o.annotation ? &annotation : nullptr, root).run(bytes);
+	return reader(o, o.annotation ? &annotation : nullptr, root).run(bytes);
 }
