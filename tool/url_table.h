@@ -97,9 +97,14 @@ struct url_trie {
 	size_t node_count;
 };
 
+// Not copied: the trie's labels point into the table's own entries.
 struct url_table {
 	pdr_url_entry entries[URL_TABLE_SIZE];
 	url_trie trie;
+
+	url_table() = default;
+	url_table(const url_table &) = delete;
+	url_table &operator=(const url_table &) = delete;
 };
 
 // Reads the map into table (all of it replaced), composes every URL with
