@@ -51,14 +51,19 @@ int convert_json_string(json_walk &walk, const char *name, json_object *value)
 			return status;
 	}
 
+	// json-c ends the text with a NUL after its length.
 	const char *text = json_object_get_string(value);
 	switch (type) {
 	case RDE_BEJ_DATA_TYPE_ENUM:
 		// Option names are matched as written, never abbreviated.
 		return rde_bej_add_enum(builder, name, text);
 	case RDE_BEJ_DATA_TYPE_STRING:
-		return rde_bej_add_string(builder, name,
-					  abbreviate_urls(walk.table, text, walk.abbreviated));
+		return rde_bej_add_string(
+			builder, name,
+			abbreviate_urls(walk.table, text,
+					static_cast<size_t>(json_object_get_string_len(value)),
+					walk.abbreviated)
+				.data());
 	default:
 		// A string for an integer, boolean, real, ... property; the
 		// enclosing member reports it.

@@ -58,46 +58,55 @@ struct pdr_url_entry {
 	uint32_t url_length;
 };
 
-// A radix trie of the URLs of the present entries, so that abbreviation
-// compares at each position only the characters that can still match,
-// however many entries the map has.  Every node but the root is reached by
-// an edge labelled with a run of characters: `length` characters from
-// position `start` of the URL of entry `entry`.  An edge is found by its
-// parent node and the label's first byte, in an open-addressing hash.
-// best_id is the highest id whose URL ends at the node (0 for none).
-// rule_starts lists the bytes at which some abbreviation rule may apply, as
-// a string, so that the text between them is skipped with strcspn().
-// Built and walked by the abbreviation unit.
+// A radix trie of everything abbreviation replaces, so that at each position
+// it compares only the characters that can still match, however many
+// entries the map has: the URLs of the present entries, the two fixed texts
+// and the double quote.  Every node but the root is reached by an edge
+// labelled with a run of characters, found by its parent node and the
+// label's first byte in an open-addressing hash.  A node's rank tells what
+// ends there (0 for nothing); the higher rank wins where several texts
+// begin at one position, as the rules order them: the quote, then URLs by
+// descending id, then the fixed texts.  The labels are copied into one pool
+// with padding on both sides, so that a walk compares them a word at a
+// time.  rule_starts lists the first bytes of the texts, as a string, so
+// that the text between them is skipped with strcspn().  Built and walked
+// by the abbreviation unit.
 struct url_trie {
-	// The root, and per URL at most a new leaf and a split edge.
-	static constexpr size_t MAX_NODES = 1 + 2 * (URL_TABLE_SIZE - 1);
+	// The URLs, the two fixed texts and the quote.
+	static constexpr size_t MAX_TEXTS = URL_TABLE_SIZE - 1 + 3;
+	// The root, and per text at most a new leaf and a split edge.
+	static constexpr size_t MAX_NODES = 1 + 2 * MAX_TEXTS;
 	// At least twice the number of edges, so that a miss ends soon.
-	static constexpr size_t EDGE_SLOTS = 1024;
+	static constexpr size_t EDGE_SLOTS = 2048;
 	static_assert(2 * MAX_NODES <= EDGE_SLOTS);
+	// Every label is a part of one text, so the pool holds at most all of
+	// them, and a word of padding on either side.
+	static constexpr size_t POOL_PADDING = 8;
+	static constexpr size_t POOL_SIZE = MAX_TEXTS * MAX_URL_LENGTH + 2 * POOL_PADDING;
 
 	struct node {
-		uint8_t entry;
-		uint8_t start;
+		const char *label;  // into the text the node was made for
 		uint8_t length;
-		uint8_t best_id;
+		uint16_t rank;
 	};
-	// An edge also carries its child's label and best_id, copied once
-	// the trie is complete, so that a walk reads one record per step.
+	// An edge carries its child's label and rank, so that a walk reads one
+	// record per step.
 	struct edge {
 		uint32_t key;  // parent << 8 | first byte; 0 marks a free slot
 		uint16_t child;
+		uint16_t rank;
+		uint16_t label;  // offset in the pool
 		uint8_t length;
-		uint8_t best_id;
-		const char *label;
 	};
 
 	char rule_starts[256];
 	node nodes[MAX_NODES];
 	edge edges[EDGE_SLOTS];
 	size_t node_count;
+	char pool[POOL_SIZE];
 };
 
-// Not copied: the trie's labels point into the table's own entries.
+// Not copied: the trie's nodes point into the table's own entries.
 struct url_table {
 	pdr_url_entry entries[URL_TABLE_SIZE];
 	url_trie trie;

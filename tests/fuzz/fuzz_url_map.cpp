@@ -30,8 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 				      nullptr);
 	stderr = saved;
 	if (status == 0) {
-		if (const char *abbreviated = abbreviate_urls(table, text.c_str(), buffer))
-			expand_url_macros(table, abbreviated, strlen(abbreviated), expanded.data());
+		std::string_view abbreviated = abbreviate_urls(table, text.c_str(), size, buffer);
+		if (abbreviated.data())
+			expand_url_macros(table, abbreviated.data(), abbreviated.size(),
+					  expanded.data());
 	}
 	return 0;
 }

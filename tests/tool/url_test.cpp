@@ -23,7 +23,10 @@ void load(const std::string &map, const char *prefix = "/redfish/v1")
 	ASSERT_EQ(0, load_pdr_url_map(table, path.c_str(), prefix, nullptr));
 }
 
-std::string abbreviate(const std::string &s) { return abbreviate_urls(table, s.c_str(), buffer); }
+std::string abbreviate(const std::string &s)
+{
+	return std::string(abbreviate_urls(table, s.c_str(), s.size(), buffer));
+}
 
 // Abbreviation as the rules read: at each position a quote, else the URL of
 // the highest present id found there, else one of the fixed texts.
