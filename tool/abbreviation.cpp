@@ -78,9 +78,10 @@ size_t add_node(url_trie &trie, size_t parent, const trie_node &node)
 {
 	size_t child = trie.node_count++;
 	trie.nodes[child] = node;
+	trie.nodes[parent].children++;
 	unsigned char first = static_cast<unsigned char>(node.label[0]);
 	trie.edges[find_edge(trie, parent, first)] = {edge_key(parent, first),
-						      static_cast<uint16_t>(child), 0, 0, 0};
+						      static_cast<uint16_t>(child), 0, 0, 0, false};
 	return child;
 }
 
@@ -91,7 +92,7 @@ size_t split_edge(url_trie &trie, size_t s, size_t length)
 {
 	size_t child = trie.edges[s].child;
 	trie_node &tail = trie.nodes[child];
-	trie_node head{tail.label, static_cast<uint8_t>(length), 0};
+	trie_node head{tail.label, static_cast<uint8_t>(length), 0, 1};
 	tail.label += length;
 	tail.length = static_cast<uint8_t>(tail.length - length);
 
@@ -100,7 +101,7 @@ size_t split_edge(url_trie &trie, size_t s, size_t length)
 	trie.edges[s].child = static_cast<uint16_t>(middle);
 	unsigned char first = static_cast<unsigned char>(tail.label[0]);
 	trie.edges[find_edge(trie, middle, first)] = {edge_key(middle, first),
-						      static_cast<uint16_t>(child), 0, 0, 0};
+						      static_cast<uint16_t>(child), 0, 0, 0, false};
 	return middle;
 }
 
@@ -119,7 +120,7 @@ void trie_insert(url_trie &trie, const char *text, size_t length, unsigned rank)
 		size_t s = find_edge(trie, node, static_cast<unsigned char>(text[d]));
 		size_t rest = length - d;
 		if (trie.edges[s].key == 0) {
-			node = add_node(trie, node, {text + d, static_cast<uint8_t>(rest), 0});
+			node = add_node(trie, node, {text + d, static_cast<uint8_t>(rest), 0, 0});
 			break;
 		}
 		const trie_node &next = trie.nodes[trie.edges[s].child];
@@ -147,6 +148,7 @@ void finish_edges(url_trie &trie)
 		edge.label = static_cast<uint16_t>(used);
 		edge.length = child.length;
 		edge.rank = child.rank;
+		edge.leaf = child.children == 0;
 		used += child.length;
 	}
 	memset(trie.pool + used, 0, url_trie::POOL_PADDING);
@@ -206,6 +208,8 @@ piece rule_at(const url_trie &trie, const char *text, size_t n, size_t i)
 		bool better = edge.rank > best;
 		best = better ? edge.rank : best;
 		best_end = better ? d : best_end;
+		if (edge.leaf)
+			break;
 	}
 	return {REPLACEMENTS[best].data, REPLACEMENTS[best].length, best_end - i};
 }

@@ -88,6 +88,7 @@ struct url_trie {
 		const char *label;  // into the text the node was made for
 		uint8_t length;
 		uint16_t rank;
+		uint16_t children;
 	};
 	// An edge carries its child's label and rank, so that a walk reads one
 	// record per step.
@@ -97,6 +98,7 @@ struct url_trie {
 		uint16_t rank;
 		uint16_t label;  // offset in the pool
 		uint8_t length;
+		bool leaf;  // nothing follows: the walk ends here
 	};
 
 	char rule_starts[256];
