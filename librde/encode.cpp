@@ -320,9 +320,11 @@ extern "C" int rde_bej_encode(rde_bej_builder *builder, uint8_t **bytes, size_t 
 			    "Failed to calculate the size of the encoding buffer");
 		return status;
 	}
+	// Not cleared: the header and the write pass fill every byte, as the
+	// checks at the end confirm.
 	uint8_t *header = nullptr;
 	if (total <= SIZE_MAX - ENCODING_HEADER_SIZE)
-		header = static_cast<uint8_t *>(std::calloc(total + ENCODING_HEADER_SIZE, 1));
+		header = static_cast<uint8_t *>(std::malloc(total + ENCODING_HEADER_SIZE));
 	if (!header) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate encoding buffer (size %zu)",
 			    static_cast<size_t>(total));
