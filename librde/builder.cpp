@@ -405,7 +405,9 @@ extern "C" int rde_bej_add_string(rde_bej_builder *builder, const char *name, co
 	// One scan finds the first "%" or the end, and the length with it.
 	const char *percent = strchrnul(value, '%');
 	v->deferred_binding = *percent == '%' ? 1 : 0;
-	size_t size = static_cast<size_t>(percent - value) + std::strlen(percent) + 1;
+	size_t size = static_cast<size_t>(percent - value) + 1;
+	if (*percent)
+		size += std::strlen(percent + 1) + 1;
 	char *copy = static_cast<char *>(value_buffer_alloc(v, size));
 	if (!copy) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value",
