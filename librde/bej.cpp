@@ -581,9 +581,13 @@ const rde_bej_property *find_property_by_name(const rde_bej_context *context, co
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Only array items are allowed to be unnamed");
 		return nullptr;
 	}
-	std::string_view property_part, annotation_part;
-	if (!split_annotation_name(name, &property_part, &annotation_part))
-		return find_child(set->first_child(), name);
+	// One scan finds the "@" of an annotation name, or the end of a plain
+	// name and with it the length that candidates are compared by.
+	const char *at = strchrnul(name, '@');
+	std::string_view property_part(name, static_cast<size_t>(at - name));
+	if (*at == '\0')
+		return find_child(set->first_child(), property_part);
+	std::string_view annotation_part(at);
 
 	if (!context || !context->annotation_dictionary) {
 		rde_bej_log(

@@ -402,8 +402,12 @@ extern "C" int rde_bej_add_string(rde_bej_builder *builder, const char *name, co
 	if (status)
 		return status;
 	v->payload.string = nullptr;
-	v->deferred_binding = std::strchr(value, '%') ? 1 : 0;
-	size_t size = std::strlen(value) + 1;
+	// One scan finds the first "%" or the end, and the length with it.
+	const char *percent = strchrnul(value, '%');
+	v->deferred_binding = *percent == '%' ? 1 : 0;
+	size_t size = static_cast<size_t>(percent - value) + 1;
+	if (*percent)
+		size += std::strlen(percent + 1) + 1;
 	char *copy = static_cast<char *>(value_buffer_alloc(v, size));
 	if (!copy) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value",
@@ -412,6 +416,9 @@ extern "C" int rde_bej_add_string(rde_bej_builder *builder, const char *name, co
 	}
 	std::memcpy(copy, value, size);
 	v->payload.string = copy;
+	// The size pass takes the text's size from here; 0 (beyond 32 bits)
+	// has it measured again.
+	v->value_size = size <= UINT32_MAX ? static_cast<uint32_t>(size) : 0;
 	return 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include "bej_internal.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -51,14 +52,26 @@ struct basic_cursor {
 			std::memcpy(position, in, n);
 		advance(n);
 	}
-	void write_u8(uint8_t b) requires(!std::is_const_v<Byte>) { write(&b, 1); }
+	void write_u8(uint8_t b) requires(!std::is_const_v<Byte>)
+	{
+		RDE_ASSERT(buffer_length >= 1);
+		*position = b;
+		advance(1);
+	}
 	// Writes the n (at most 8) low-order bytes of x, least significant
 	// first, as BEJ numbers are laid out.
 	void write_le(uint64_t x, size_t n) requires(!std::is_const_v<Byte>)
 	{
 		RDE_ASSERT(n <= 8 && n <= buffer_length);
-		for (size_t i = 0; i < n; i++)
-			position[i] = static_cast<uint8_t>(x >> (8 * i));
+		if (std::endian::native == std::endian::little && buffer_length >= 8) {
+			// One store of all eight bytes, where the buffer has them:
+			// the bytes past the n written are written again by what
+			// follows, since a writer fills its buffer to the end.
+			std::memcpy(position, &x, 8);
+		} else {
+			for (size_t i = 0; i < n; i++)
+				position[i] = static_cast<uint8_t>(x >> (8 * i));
+		}
 		advance(n);
 	}
 
@@ -97,7 +110,14 @@ inline size_t nnint_size(uint64_t x) { return 1 + nnint_value_bytes(x); }
 
 // Writes the nnint of x: length byte, then the low-order bytes, least
 // significant first.
-void encode_nnint(uint64_t x, cursor &c);
+inline void encode_nnint(uint64_t x, cursor &c)
+{
+	size_t length = nnint_value_bytes(x);
+	size_t *buffer_length = &c.buffer_length;
+	RDE_ASSERT(length + 1 <= *buffer_length);
+	c.write_u8(static_cast<uint8_t>(length));
+	c.write_le(x, length);
+}
 
 // Reads an nnint.  Returns 0, or -EINVAL without moving the cursor when the
 // cursor is empty, the length byte is 0 or above 8, or too few bytes follow.

@@ -73,6 +73,17 @@ const char *string_text(const rde_bej_value *value)
 	return value->payload.string ? value->payload.string : "";
 }
 
+// The text's length with its NUL.  The builder's string setter leaves it
+// in value_size, where the size pass keeps it; not so in a property
+// annotation, whose value_size the size pass sets to its inner tuple's, and
+// not in a string never set (0), which are measured.
+uint64_t string_size(const rde_bej_value *value)
+{
+	if (!value->annotated_property && value->value_size != 0)
+		return value->value_size;
+	return static_cast<uint64_t>(std::strlen(string_text(value))) + 1;
+}
+
 // size: the text's length with its NUL, as the size pass found it.
 void encode_string(const rde_bej_value *value, uint64_t size, cursor &c)
 {
@@ -194,7 +205,7 @@ int bej_value_size(rde_bej_value *value, unsigned type, uint64_t *size)
 		*size = nnint_size(value->payload.enum_option);
 		return 0;
 	case RDE_BEJ_DATA_TYPE_STRING:
-		*size = static_cast<uint64_t>(std::strlen(string_text(value))) + 1;
+		*size = string_size(value);
 		return 0;
 	case RDE_BEJ_DATA_TYPE_REAL:
 		*size = real_size(*value->payload.real);
@@ -320,9 +331,11 @@ extern "C" int rde_bej_encode(rde_bej_builder *builder, uint8_t **bytes, size_t 
 			    "Failed to calculate the size of the encoding buffer");
 		return status;
 	}
+	// Not cleared: the header and the write pass fill every byte, as the
+	// checks at the end confirm.
 	uint8_t *header = nullptr;
 	if (total <= SIZE_MAX - ENCODING_HEADER_SIZE)
-		header = static_cast<uint8_t *>(std::calloc(total + ENCODING_HEADER_SIZE, 1));
+		header = static_cast<uint8_t *>(std::malloc(total + ENCODING_HEADER_SIZE));
 	if (!header) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate encoding buffer (size %zu)",
 			    static_cast<size_t>(total));

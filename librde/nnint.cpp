@@ -4,15 +4,6 @@
 
 #include <cerrno>
 
-void encode_nnint(uint64_t x, cursor &c)
-{
-	size_t length = nnint_value_bytes(x);
-	size_t *buffer_length = &c.buffer_length;
-	RDE_ASSERT(length + 1 <= *buffer_length);
-	c.write_u8(static_cast<uint8_t>(length));
-	c.write_le(x, length);
-}
-
 int decode_nnint(const_cursor &c, uint64_t *value)
 {
 	if (c.remaining() == 0)
