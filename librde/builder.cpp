@@ -403,7 +403,7 @@ extern "C" int rde_bej_add_string(rde_bej_builder *builder, const char *name, co
 		return status;
 	v->payload.string = nullptr;
 	// One scan finds the first "%" or the end, and the length with it.
-	const char *percent = strchrnul(value, '%');
+	const char *percent = value + std::strcspn(value, "%");
 	v->deferred_binding = *percent == '%' ? 1 : 0;
 	size_t size = static_cast<size_t>(percent - value) + 1;
 	if (*percent)

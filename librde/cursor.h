@@ -113,8 +113,7 @@ inline size_t nnint_size(uint64_t x) { return 1 + nnint_value_bytes(x); }
 inline void encode_nnint(uint64_t x, cursor &c)
 {
 	size_t length = nnint_value_bytes(x);
-	size_t *buffer_length = &c.buffer_length;
-	RDE_ASSERT(length + 1 <= *buffer_length);
+	RDE_ASSERT(length + 1 <= c.buffer_length);
 	c.write_u8(static_cast<uint8_t>(length));
 	c.write_le(x, length);
 }
