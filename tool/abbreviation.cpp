@@ -80,8 +80,8 @@ size_t add_node(url_trie &trie, size_t parent, const trie_node &node)
 	trie.nodes[child] = node;
 	trie.nodes[parent].children++;
 	unsigned char first = static_cast<unsigned char>(node.label[0]);
-	trie.edges[find_edge(trie, parent, first)] = {edge_key(parent, first),
-						      static_cast<uint16_t>(child), 0, 0, 0, false};
+	trie.edges[find_edge(trie, parent, first)] = {
+		edge_key(parent, first), static_cast<uint16_t>(child), 0, 0, 0, false};
 	return child;
 }
 
@@ -100,8 +100,8 @@ size_t split_edge(url_trie &trie, size_t s, size_t length)
 	trie.nodes[middle] = head;
 	trie.edges[s].child = static_cast<uint16_t>(middle);
 	unsigned char first = static_cast<unsigned char>(tail.label[0]);
-	trie.edges[find_edge(trie, middle, first)] = {edge_key(middle, first),
-						      static_cast<uint16_t>(child), 0, 0, 0, false};
+	trie.edges[find_edge(trie, middle, first)] = {
+		edge_key(middle, first), static_cast<uint16_t>(child), 0, 0, 0, false};
 	return middle;
 }
 
