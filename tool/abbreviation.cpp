@@ -81,7 +81,7 @@ size_t add_node(url_trie &trie, size_t parent, const trie_node &node)
 	trie.nodes[parent].children++;
 	unsigned char first = static_cast<unsigned char>(node.label[0]);
 	trie.edges[find_edge(trie, parent, first)] = {
-		edge_key(parent, first), static_cast<uint16_t>(child), 0, 0, 0, false};
+		edge_key(parent, first), static_cast<uint16_t>(child), 0, 0, 0, false, 0, 0};
 	return child;
 }
 
@@ -101,7 +101,7 @@ size_t split_edge(url_trie &trie, size_t s, size_t length)
 	trie.edges[s].child = static_cast<uint16_t>(middle);
 	unsigned char first = static_cast<unsigned char>(tail.label[0]);
 	trie.edges[find_edge(trie, middle, first)] = {
-		edge_key(middle, first), static_cast<uint16_t>(child), 0, 0, 0, false};
+		edge_key(middle, first), static_cast<uint16_t>(child), 0, 0, 0, false, 0, 0};
 	return middle;
 }
 
@@ -136,21 +136,55 @@ void trie_insert(url_trie &trie, const char *text, size_t length, unsigned rank)
 	add_rule_start(trie, text[0]);
 }
 
-// Copies every edge's label into the pool and completes the edge records.
+// Appends length characters to the pool; returns their offset.
+uint16_t pool_append(url_trie &trie, size_t *used, const char *text, size_t length)
+{
+	memcpy(trie.pool + *used, text, length);
+	auto offset = static_cast<uint16_t>(*used);
+	*used += length;
+	return offset;
+}
+
+// Completes the edge to node child: its label in the pool, its rank, and
+// where that node ends a text and has a single child (in slot only_edge
+// [child], leading to node grandchild), the run on to the grandchild.
+void finish_edge(url_trie &trie, trie_edge &edge, size_t child, const uint16_t *only_edge,
+		 const uint16_t *child_of, size_t *used)
+{
+	const trie_node &node = trie.nodes[child];
+	edge.label = pool_append(trie, used, node.label, node.length);
+	edge.length = node.length;
+	edge.rank = node.rank;
+	edge.leaf = node.children == 0;
+	if (node.rank == 0 || node.children != 1)
+		return;
+	size_t grandchild = child_of[only_edge[child]];
+	const trie_node &next = trie.nodes[grandchild];
+	pool_append(trie, used, next.label, next.length);
+	edge.mark = node.length;
+	edge.mark_rank = node.rank;
+	edge.length = static_cast<uint8_t>(node.length + next.length);
+	edge.rank = next.rank;
+	edge.leaf = next.children == 0;
+	edge.child = static_cast<uint16_t>(grandchild);
+}
+
+// Copies every edge's label into the pool and completes the edge records,
+// running edges on through the nodes that allow it.
 void finish_edges(url_trie &trie)
 {
-	size_t used = url_trie::POOL_PADDING;
-	for (trie_edge &edge : trie.edges) {
-		if (edge.key == 0)
-			continue;
-		const trie_node &child = trie.nodes[edge.child];
-		memcpy(trie.pool + used, child.label, child.length);
-		edge.label = static_cast<uint16_t>(used);
-		edge.length = child.length;
-		edge.rank = child.rank;
-		edge.leaf = child.children == 0;
-		used += child.length;
+	uint16_t only_edge[url_trie::MAX_NODES] = {};  // a node's last edge
+	uint16_t child_of[url_trie::EDGE_SLOTS] = {};  // as built, before runs
+	for (size_t s = 0; s < url_trie::EDGE_SLOTS; s++) {
+		if (trie.edges[s].key != 0) {
+			only_edge[trie.edges[s].key >> 8] = static_cast<uint16_t>(s);
+			child_of[s] = trie.edges[s].child;
+		}
 	}
+	size_t used = url_trie::POOL_PADDING;
+	for (size_t s = 0; s < url_trie::EDGE_SLOTS; s++)
+		if (trie.edges[s].key != 0)
+			finish_edge(trie, trie.edges[s], child_of[s], only_edge, child_of, &used);
 	memset(trie.pool + used, 0, url_trie::POOL_PADDING);
 }
 
@@ -162,56 +196,73 @@ uint64_t load_word(const char *p)
 	return std::endian::native == std::endian::little ? w : __builtin_bswap64(w);
 }
 
-// Whether the n-character text continues at d with the edge's whole label,
-// whose first byte already matched.  The words read lie within the text
-// and, for the label, within the pool: its padding holds the word read
-// before the first label.
-bool label_matches(const url_trie &trie, const trie_edge &edge, const char *text, size_t n,
+// Whether the n-character text continues at d with the first length
+// characters of the label at offset label in the pool, whose first byte
+// already matched.  The words read lie within the text and, for the label,
+// within the pool: its padding holds the word read before the first label.
+bool label_matches(const url_trie &trie, size_t label, size_t length, const char *text, size_t n,
 		   size_t d)
 {
-	size_t length = edge.length;
 	if (length > n - d)
 		return false;
-	const char *label = trie.pool + edge.label;
+	const char *l = trie.pool + label;
+	const char *t = text + d;
 	if (length <= 8 && d + length >= 8) {
 		// The word that ends with the label, its first byte and what
 		// comes before shifted out.
-		uint64_t diff = load_word(text + d + length - 8) ^ load_word(label + length - 8);
+		uint64_t diff = load_word(t + length - 8) ^ load_word(l + length - 8);
 		return (diff >> (8 * (8 - length)) >> 8) == 0;
 	}
 	if (length > 8) {
 		uint64_t diff = 0;
 		for (size_t k = 1; k + 8 < length; k += 8)
-			diff |= load_word(text + d + k) ^ load_word(label + k);
-		return (diff |
-			(load_word(text + d + length - 8) ^ load_word(label + length - 8))) == 0;
+			diff |= load_word(t + k) ^ load_word(l + k);
+		return (diff | (load_word(t + length - 8) ^ load_word(l + length - 8))) == 0;
 	}
-	return memcmp(text + d + 1, label + 1, length - 1) == 0;
+	return memcmp(t + 1, l + 1, length - 1) == 0;
 }
+
+// The best rule found so far on a walk: the highest rank, where it ends.
+struct best_rule {
+	unsigned rank = 0;
+	size_t end = 0;
+
+	// Whether a text ends at a given place follows no pattern: kept
+	// without a branch.
+	void offer(unsigned r, size_t e)
+	{
+		bool better = r > rank;
+		rank = better ? r : rank;
+		end = better ? e : end;
+	}
+};
 
 // The rule that applies at position i of the n-character text: the highest
 // rank whose text begins there, as a piece; advance 0 when none does.
 piece rule_at(const url_trie &trie, const char *text, size_t n, size_t i)
 {
-	unsigned best = 0;
-	size_t best_end = i;
+	best_rule best{0, i};
 	size_t node = 0;
 	for (size_t d = i;;) {
 		const trie_edge &edge =
 			trie.edges[find_edge(trie, node, static_cast<unsigned char>(text[d]))];
-		if (edge.key == 0 || !label_matches(trie, edge, text, n, d))
+		if (edge.key == 0)
 			break;
+		if (!label_matches(trie, edge.label, edge.length, text, n, d)) {
+			// The text may still hold the label as far as its mark.
+			if (edge.mark != 0 &&
+			    label_matches(trie, edge.label, edge.mark, text, n, d))
+				best.offer(edge.mark_rank, d + edge.mark);
+			break;
+		}
+		best.offer(edge.mark_rank, d + edge.mark);  // rank 0 without a mark
 		d += edge.length;
-		node = edge.child;
-		// Whether a text ends here follows no pattern: chosen without a
-		// branch.
-		bool better = edge.rank > best;
-		best = better ? edge.rank : best;
-		best_end = better ? d : best_end;
+		best.offer(edge.rank, d);
 		if (edge.leaf)
 			break;
+		node = edge.child;
 	}
-	return {REPLACEMENTS[best].data, REPLACEMENTS[best].length, best_end - i};
+	return {REPLACEMENTS[best.rank].data, REPLACEMENTS[best.rank].length, best.end - i};
 }
 
 // Writes the abbreviation of text into out as far as capacity allows and

@@ -66,11 +66,14 @@ struct pdr_url_entry {
 // label's first byte in an open-addressing hash.  A node's rank tells what
 // ends there (0 for nothing); the higher rank wins where several texts
 // begin at one position, as the rules order them: the quote, then URLs by
-// descending id, then the fixed texts.  The labels are copied into one pool
-// with padding on both sides, so that a walk compares them a word at a
-// time.  rule_starts lists the first bytes of the texts, as a string, so
-// that the text between them is skipped with strcspn().  Built and walked
-// by the abbreviation unit.
+// descending id, then the fixed texts.  Where a text ends at a node with a
+// single child (a URL followed by its one sub-resource, "/Systems" before
+// "/"), the edge to it runs on to that child and marks where the text ended,
+// which saves the walk a step.  The labels are copied into one pool with
+// padding on both sides, so that a walk compares them a word at a time.
+// rule_starts lists the first bytes of the texts, as a string, so that the
+// text between them is skipped with strcspn().  Built and walked by the
+// abbreviation unit.
 struct url_trie {
 	// The URLs, the two fixed texts and the quote.
 	static constexpr size_t MAX_TEXTS = URL_TABLE_SIZE - 1 + 3;
@@ -79,10 +82,11 @@ struct url_trie {
 	// At least twice the number of edges, so that a miss ends soon.
 	static constexpr size_t EDGE_SLOTS = 2048;
 	static_assert(2 * MAX_NODES <= EDGE_SLOTS);
-	// Every label is a part of one text, so the pool holds at most all of
-	// them, and a word of padding on either side.
+	// Every label is a part of one text and is copied at most twice (once
+	// more in an edge that runs on through its parent), with a word of
+	// padding on either side.
 	static constexpr size_t POOL_PADDING = 8;
-	static constexpr size_t POOL_SIZE = MAX_TEXTS * MAX_URL_LENGTH + 2 * POOL_PADDING;
+	static constexpr size_t POOL_SIZE = 2 * MAX_TEXTS * MAX_URL_LENGTH + 2 * POOL_PADDING;
 
 	struct node {
 		const char *label;  // into the text the node was made for
@@ -98,7 +102,9 @@ struct url_trie {
 		uint16_t rank;
 		uint16_t label;  // offset in the pool
 		uint8_t length;
-		bool leaf;  // nothing follows: the walk ends here
+		bool leaf;     // nothing follows: the walk ends here
+		uint8_t mark;  // where a text ends within the label, or 0
+		uint16_t mark_rank;
 	};
 
 	char rule_starts[256];
