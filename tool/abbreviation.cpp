@@ -185,7 +185,6 @@ void finish_edges(url_trie &trie)
 	for (size_t s = 0; s < url_trie::EDGE_SLOTS; s++)
 		if (trie.edges[s].key != 0)
 			finish_edge(trie, trie.edges[s], child_of[s], only_edge, child_of, &used);
-	memset(trie.pool + used, 0, url_trie::POOL_PADDING);
 }
 
 // Eight bytes from p, the first in the lowest byte.
@@ -199,7 +198,8 @@ uint64_t load_word(const char *p)
 // Whether the n-character text continues at d with the first length
 // characters of the label at offset label in the pool, whose first byte
 // already matched.  The words read lie within the text and, for the label,
-// within the pool: its padding holds the word read before the first label.
+// within the pool: the padding in front of it holds the part of a word
+// read before the first label, whose bytes are shifted out unused.
 bool label_matches(const url_trie &trie, size_t label, size_t length, const char *text, size_t n,
 		   size_t d)
 {
@@ -332,7 +332,6 @@ void clear_abbreviation_index(url_trie &trie)
 	memset(trie.nodes, 0, sizeof trie.nodes);
 	memset(trie.edges, 0, sizeof trie.edges);
 	memset(trie.rule_starts, 0, sizeof trie.rule_starts);
-	memset(trie.pool, 0, url_trie::POOL_PADDING);
 	trie.node_count = 1;
 }
 

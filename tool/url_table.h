@@ -70,7 +70,7 @@ struct pdr_url_entry {
 // single child (a URL followed by its one sub-resource, "/Systems" before
 // "/"), the edge to it runs on to that child and marks where the text ended,
 // which saves the walk a step.  The labels are copied into one pool with
-// padding on both sides, so that a walk compares them a word at a time.
+// padding in front, so that a walk compares them a word at a time.
 // rule_starts lists the first bytes of the texts, as a string, so that the
 // text between them is skipped with strcspn().  Built and walked by the
 // abbreviation unit.
@@ -84,9 +84,9 @@ struct url_trie {
 	static_assert(2 * MAX_NODES <= EDGE_SLOTS);
 	// Every label is a part of one text and is copied at most twice (once
 	// more in an edge that runs on through its parent), with a word of
-	// padding on either side.
+	// padding in front.
 	static constexpr size_t POOL_PADDING = 8;
-	static constexpr size_t POOL_SIZE = 2 * MAX_TEXTS * MAX_URL_LENGTH + 2 * POOL_PADDING;
+	static constexpr size_t POOL_SIZE = 2 * MAX_TEXTS * MAX_URL_LENGTH + POOL_PADDING;
 
 	struct node {
 		const char *label;  // into the text the node was made for
