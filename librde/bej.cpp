@@ -352,10 +352,6 @@ const char *check_table(rde_bej_dictionary *dictionary)
 	    DICTIONARY_HEADER_SIZE + DICTIONARY_ENTRY_SIZE * size_t{header.entry_count})
 		return "Invalid length of the dictionary";
 	dictionary->entry_count = header.entry_count;
-	dictionary->header = dictionary->data;
-	const_cursor entries{dictionary->data, dictionary->size};
-	entries.advance(DICTIONARY_HEADER_SIZE);
-	dictionary->entries = entries.position;
 	// Without entries there is no root entry to read (and a size check
 	// against the entry count does not catch a short buffer).
 	return header.entry_count == 0 ? "The dictionary has no entries" : nullptr;

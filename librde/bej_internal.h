@@ -71,8 +71,6 @@ struct rde_bej_dictionary {
 	bool accept_sequence_gaps;  // registered under RDE_BEJ_ACCEPT_SEQUENCE_GAPS
 	uint8_t *data;              // owned copy of the dictionary bytes
 	size_t size;
-	const uint8_t *header;   // == data
-	const uint8_t *entries;  // data + 12
 	uint16_t entry_count;
 	rde_bej_property *root;
 	rde_bej_property *properties;  // entry_count nodes, one allocation
