@@ -109,6 +109,7 @@ void add_rule_start(url_trie &trie, char c)
 {
 	if (!strchr(trie.rule_starts, c))
 		trie.rule_starts[strlen(trie.rule_starts)] = c;
+	trie.stops[static_cast<unsigned char>(c)] = true;
 }
 
 // Indexes the length characters of text (which stays where it is while the
@@ -282,7 +283,10 @@ size_t abbreviate_into(const url_trie &trie, const char *text, size_t n, char *o
 	*changed = false;
 	size_t i = 0, plain = 0;  // text[plain, i) is still to be copied
 	for (;;) {
-		i += strcspn(text + i, trie.rule_starts);
+		// Links begin with a rule, and a rule often follows another:
+		// strcspn is called only where plain text may follow.
+		if (!trie.stops[static_cast<unsigned char>(text[i])])
+			i += strcspn(text + i, trie.rule_starts);
 		if (text[i] == '\0')
 			break;
 		piece p = rule_at(trie, text, n, i);
@@ -332,6 +336,8 @@ void clear_abbreviation_index(url_trie &trie)
 	memset(trie.nodes, 0, sizeof trie.nodes);
 	memset(trie.edges, 0, sizeof trie.edges);
 	memset(trie.rule_starts, 0, sizeof trie.rule_starts);
+	memset(trie.stops, 0, sizeof trie.stops);
+	trie.stops[0] = true;
 	trie.node_count = 1;
 }
 

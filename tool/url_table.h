@@ -108,6 +108,7 @@ struct url_trie {
 	};
 
 	char rule_starts[256];
+	bool stops[256];  // the bytes of rule_starts, and NUL
 	node nodes[MAX_NODES];
 	edge edges[EDGE_SLOTS];
 	size_t node_count;
