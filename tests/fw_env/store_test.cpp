@@ -37,6 +37,7 @@ struct sim_device {
 	uint32_t erase_size = 512;
 	std::vector<uint8_t> data;
 	std::set<uint64_t> bad_blocks;  // block numbers
+	std::set<uint64_t> locked;      // block numbers: no erase, no write
 };
 
 // The call named (open, close, read, write, seek, stat, ioctl, fsync, rename, mkstemp,
@@ -128,6 +129,8 @@ ssize_t sim_write(int fd, const void *buf, size_t len)
 	if (f->pos + len > d.data.size() || n == 0 ||
 	    (flash && d.bad_blocks.count(f->pos / d.erase_size)))
 		return -1;
+	if (d.locked.count(f->pos / d.erase_size))
+		return errno = EROFS, -1;
 	const uint8_t *src = static_cast<const uint8_t *>(buf);
 	uint8_t *dst = d.data.data() + f->pos;
 	if (flash &&
@@ -173,6 +176,12 @@ int sim_ioctl(int fd, unsigned long request, void *arg)
 		*static_cast<uint64_t *>(arg) = d.data.size();
 	else if (request == MEMGETBADBLOCK || request == UBI_IOCEBISMAP)
 		return request == UBI_IOCEBISMAP || d.bad_blocks.count(*bytes / d.erase_size);
+	else if (request == MEMLOCK || request == MEMUNLOCK)
+		for (uint64_t b = e->start / d.erase_size; b * d.erase_size < e->start + e->length;
+		     b++)
+			request == MEMLOCK ? (void)d.locked.insert(b) : (void)d.locked.erase(b);
+	else if (request == MEMERASE && d.locked.count(e->start / d.erase_size))
+		return errno = EROFS, -1;
 	else if (request == MEMERASE &&
 		 (d.mtd_type == 6 || e->start % d.erase_size || e->length % d.erase_size ||
 		  write_budget == 0 || e->start + uint64_t(e->length) > d.data.size()))
@@ -310,6 +319,15 @@ std::string runs(const words &w)
 	return out + "\n";
 }
 
+// "locked PATH": the device's locked blocks.
+std::string locked(const sim_device &d)
+{
+	std::string out = "=";
+	for (uint64_t b : d.locked)
+		out += " " + std::to_string(b);
+	return out + "\n";
+}
+
 // "dev KIND PATH SIZE [ERASE]": a simulated device, erased.
 void add_device(const words &w)
 {
@@ -394,6 +412,8 @@ std::string script::command(const words &w, const std::string &line)
 		{"sweep", [&] { return sweep(words(w.begin() + 1, w.end())); }},
 		{"dev", [&] { return add_device(w), ""; }},
 		{"bad", [&] { return sim::devices.at(w[1]).bad_blocks.insert(num(w[2])), ""; }},
+		{"lock", [&] { return sim::devices.at(w[1]).locked.insert(num(w[2])), ""; }},
+		{"locked", [&] { return locked(sim::devices.at(w[1])); }},
 		{"fill", [&] { return put(w), ""; }},
 		{"image", [&] { return put(w), ""; }},
 		{"config", [&] { return write_text(w, line), ""; }},
