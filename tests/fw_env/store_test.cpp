@@ -41,7 +41,8 @@ struct sim_device {
 };
 
 // The call named (open, close, read, write, seek, stat, ioctl, fsync, rename, mkstemp,
-// opendir) fails once with err after skip good ones; an ioctl given err 0 answers 1.
+// opendir) fails once with err after skip good ones; an ioctl given err 0 answers 1,
+// and "write-short" makes a write take half of what it is given.
 struct fault {
 	std::string call;
 	int err = 0, skip = 0;
@@ -125,6 +126,8 @@ ssize_t sim_write(int fd, const void *buf, size_t len)
 	sim_device &d = *f->dev;
 	bool flash = d.mtd_type == 3 || d.mtd_type == 4;
 	size_t n = write_budget < 0 ? len : std::min<size_t>(len, write_budget);
+	if (fails("write-short"))  // a write that takes only half
+		n = std::max<size_t>(1, n / 2);
 	errno = EIO;
 	if (f->pos + len > d.data.size() || n == 0 ||
 	    (flash && d.bad_blocks.count(f->pos / d.erase_size)))
