@@ -55,29 +55,42 @@ int load_dictionary_file(rde_bej_context *context, const char *path, int schema_
 	return status;
 }
 
-// The buffer is a mapping of its own rather than a malloc() block: freeing
-// a block this large would raise glibc's mmap threshold to its size for the
-// rest of the run, so that the encoding (megabytes) would then come from the
-// heap, and freeing it would sweep through every small chunk the JSON tree
-// left there.
 void input_buffer::release()
 {
-	if (data)
+	if (data && placement == buffer_placement::heap)
+		free(data);
+	else if (data)
 		munmap(data, INPUT_BUFFER_SIZE);
 	data = nullptr;
 	length = 0;
 }
 
-int read_input(FILE *stream, input_buffer &input)
+namespace {
+
+// INPUT_BUFFER_SIZE zero-filled bytes, or nullptr.  Neither kind is written
+// here: a new mapping reads as zeros, and calloc() clears only memory the
+// process used before.
+char *new_input_buffer(buffer_placement placement)
 {
+	if (placement == buffer_placement::heap)
+		return static_cast<char *>(calloc(INPUT_BUFFER_SIZE, 1));
 	void *mapping = mmap(nullptr, INPUT_BUFFER_SIZE, PROT_READ | PROT_WRITE,
 			     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-	if (mapping == MAP_FAILED) {
+	return mapping == MAP_FAILED ? nullptr : static_cast<char *>(mapping);
+}
+
+}  // namespace
+
+int read_input(FILE *stream, input_buffer &input, buffer_placement placement)
+{
+	char *buffer = new_input_buffer(placement);
+	if (!buffer) {
 		fprintf(stderr, "%s: failed to allocate input buffer\n", program_name);
 		return -ENOMEM;
 	}
 	input.release();
-	input.data = static_cast<char *>(mapping);
+	input.data = buffer;
+	input.placement = placement;
 	for (;;) {
 		size_t n = fread(input.data + input.length, 1, INPUT_BUFFER_SIZE - input.length,
 				 stream);
