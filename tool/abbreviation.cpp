@@ -18,16 +18,20 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
 using trie_node = url_trie::node;
 using trie_edge = url_trie::edge;
 
+struct replacement;
+
 // What a rule writes instead of `advance` characters of the text.
 struct piece {
-	const char *data;
-	size_t length;
+	const replacement *text;
 	size_t advance;
 };
 
@@ -38,19 +42,29 @@ constexpr unsigned CHASSIS_RANK = 2;
 constexpr unsigned url_rank(unsigned id) { return 2 + id; }
 constexpr unsigned QUOTE_RANK = url_rank(URL_TABLE_SIZE - 1) + 1;
 
+// A rule's text, padded so that it is copied as one word.
 struct replacement {
-	const char *data;
+	char data[8];
 	uint8_t length;
 };
+
+constexpr replacement make_replacement(std::string_view text)
+{
+	replacement r{};
+	for (size_t k = 0; k < text.size(); k++)
+		r.data[k] = text[k];
+	r.length = static_cast<uint8_t>(text.size());
+	return r;
+}
 
 // What each rank writes.
 constexpr auto REPLACEMENTS = [] {
 	std::array<replacement, QUOTE_RANK + 1> r{};
-	r[INSTANCE_RANK] = {"%I1", 3};
-	r[CHASSIS_RANK] = {"%C", 2};
+	r[INSTANCE_RANK] = make_replacement("%I1");
+	r[CHASSIS_RANK] = make_replacement("%C");
 	for (unsigned id = 1; id < URL_TABLE_SIZE; id++)
-		r[url_rank(id)] = {URL_MACROS[id].text, URL_MACROS[id].length};
-	r[QUOTE_RANK] = {"\\\"", 2};
+		r[url_rank(id)] = make_replacement({URL_MACROS[id].text, URL_MACROS[id].length});
+	r[QUOTE_RANK] = make_replacement("\\\"");
 	return r;
 }();
 
@@ -201,8 +215,10 @@ uint64_t load_word(const char *p)
 // already matched.  The words read lie within the text and, for the label,
 // within the pool: the padding in front of it holds the part of a word
 // read before the first label, whose bytes are shifted out unused.
-bool label_matches(const url_trie &trie, size_t label, size_t length, const char *text, size_t n,
-		   size_t d)
+// Inlined into the walk, where a call per step would cost more than the
+// compare.
+[[gnu::always_inline]] inline bool label_matches(const url_trie &trie, size_t label, size_t length,
+						 const char *text, size_t n, size_t d)
 {
 	if (length > n - d)
 		return false;
@@ -263,7 +279,49 @@ piece rule_at(const url_trie &trie, const char *text, size_t n, size_t i)
 			break;
 		node = edge.child;
 	}
-	return {REPLACEMENTS[best.rank].data, REPLACEMENTS[best.rank].length, best.end - i};
+	return {&REPLACEMENTS[best.rank], best.end - i};
+}
+
+// The first position from i on of the n-character text that holds a rule's
+// first byte or NUL (text[n] is one).  Sixteen bytes are compared at once
+// where the processor can; else, and for a text shorter than that, one at a
+// time against the table of stops, which unlike strcspn() needs no setup.
+size_t skip_plain(const url_trie &trie, const char *text, size_t n, size_t i)
+{
+#if defined(__SSE2__)
+	if (trie.vector_scan) {
+		auto lanes = [&](size_t k) {
+			return _mm_load_si128(
+				reinterpret_cast<const __m128i *>(trie.start_lanes[k]));
+		};
+		const __m128i a = lanes(0), b = lanes(1), c = lanes(2), d = lanes(3);
+		const __m128i nul = _mm_setzero_si128();
+		// Bit k set where byte k of the sixteen at p stops the scan.
+		auto stops_at = [&](const char *p) {
+			__m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+			__m128i hits = _mm_or_si128(
+				_mm_or_si128(_mm_cmpeq_epi8(bytes, a), _mm_cmpeq_epi8(bytes, b)),
+				_mm_or_si128(_mm_cmpeq_epi8(bytes, c), _mm_cmpeq_epi8(bytes, d)));
+			return static_cast<unsigned>(
+				_mm_movemask_epi8(_mm_or_si128(hits, _mm_cmpeq_epi8(bytes, nul))));
+		};
+		for (; i + 16 <= n; i += 16)
+			if (unsigned mask = stops_at(text + i))
+				return i + static_cast<size_t>(std::countr_zero(mask));
+		if (n >= 16) {
+			// The last sixteen bytes of the text, those before i
+			// left out.
+			size_t last = n - 16;
+			unsigned mask = stops_at(text + last) >> (i - last) << (i - last);
+			return mask ? last + static_cast<size_t>(std::countr_zero(mask)) : n;
+		}
+	}
+#endif
+	// NUL is tested on its own as well: a table never built (all zeros)
+	// stops nowhere and abbreviates nothing.
+	while (text[i] != '\0' && !trie.stops[static_cast<unsigned char>(text[i])])
+		i++;
+	return i;
 }
 
 // Writes the abbreviation of text into out as far as capacity allows and
@@ -276,17 +334,26 @@ size_t abbreviate_into(const url_trie &trie, const char *text, size_t n, char *o
 {
 	size_t o = 0;
 	auto put = [&](const char *data, size_t length) {
-		if (o + length <= capacity)
+		if (length != 0 && o + length <= capacity)
 			memcpy(out + o, data, length);
 		o += length;
+	};
+	// A whole word where the buffer has room for it, the bytes after the
+	// text to be overwritten or left beyond the result.
+	auto put_replacement = [&](const replacement &r) {
+		if (o + sizeof r.data <= capacity)
+			memcpy(out + o, r.data, sizeof r.data);
+		else if (o + r.length <= capacity)
+			memcpy(out + o, r.data, r.length);
+		o += r.length;
 	};
 	*changed = false;
 	size_t i = 0, plain = 0;  // text[plain, i) is still to be copied
 	for (;;) {
 		// Links begin with a rule, and a rule often follows another:
-		// strcspn is called only where plain text may follow.
+		// plain text is looked for only where it may follow.
 		if (!trie.stops[static_cast<unsigned char>(text[i])])
-			i += strcspn(text + i, trie.rule_starts);
+			i = skip_plain(trie, text, n, i);
 		if (text[i] == '\0')
 			break;
 		piece p = rule_at(trie, text, n, i);
@@ -295,7 +362,7 @@ size_t abbreviate_into(const url_trie &trie, const char *text, size_t n, char *o
 			continue;
 		}
 		put(text + plain, i - plain);
-		put(p.data, p.length);
+		put_replacement(*p.text);
 		i += p.advance;
 		plain = i;
 		*changed = true;
@@ -337,6 +404,7 @@ void clear_abbreviation_index(url_trie &trie)
 	memset(trie.edges, 0, sizeof trie.edges);
 	memset(trie.rule_starts, 0, sizeof trie.rule_starts);
 	memset(trie.stops, 0, sizeof trie.stops);
+	memset(trie.start_lanes, 0, sizeof trie.start_lanes);
 	trie.stops[0] = true;
 	trie.node_count = 1;
 }
@@ -353,6 +421,10 @@ void build_abbreviation_index(url_table &table)
 			trie_insert(trie, entry.url, entry.url_length, url_rank(id));
 	}
 	finish_edges(trie);
+	size_t starts = strlen(trie.rule_starts);
+	trie.vector_scan = starts <= url_trie::MAX_VECTOR_STARTS;
+	for (size_t k = 0; k < starts && trie.vector_scan; k++)
+		memset(trie.start_lanes[k], trie.rule_starts[k], sizeof trie.start_lanes[k]);
 }
 
 std::string_view abbreviate_urls(const url_table &table, const char *text, size_t n,

@@ -29,9 +29,11 @@ std::string abbreviate(const std::string &s)
 }
 
 // Abbreviation as the rules read: at each position a quote, else the URL of
-// the highest present id found there, else one of the fixed texts.
-std::string plain_scan(const std::string &s)
+// the highest present id found there, else one of the fixed texts.  The
+// text ends at its first NUL.
+std::string plain_scan(std::string s)
 {
+	s.resize(strlen(s.c_str()));
 	std::string out;
 	for (size_t i = 0; i < s.size();) {
 		unsigned id = 255;
@@ -69,7 +71,11 @@ TEST(UrlAbbreviation, AgreesWithAPlainScanOfTheTable)
 			map += line + std::string("ab/1\"T").substr(pick(6), pick(5)) + "\n";
 		}
 		load(map, round % 3 ? "/redfish/v1" : "/r");
-		std::vector<std::string> pieces = {"/redfish/v1/Chassis/1", "Tarnwhelk", "\"", "1"};
+		// Plain text between the rules comes in runs of every length.
+		std::vector<std::string> pieces = {"/redfish/v1/Chassis/1", "Tarnwhelk", "\"", "1",
+						   "xyz-xyz-xyz-xyz-xyz-xyz-xyz-xyz-xyz-xyz-"};
+		if (round % 5 == 0)
+			pieces.push_back(std::string("x\0y", 3));  // the text ends early
 		for (const pdr_url_entry &e : table.entries)
 			if (e.present)
 				pieces.push_back(e.url);
@@ -84,8 +90,16 @@ TEST(UrlAbbreviation, AgreesWithAPlainScanOfTheTable)
 	}
 }
 
+TEST(UrlAbbreviation, TableNeverLoadedChangesNothing)
+{
+	static url_table never_loaded;  // all zeros
+	EXPECT_EQ(abbreviate_urls(never_loaded, "/redfish/v1 \"x\"", 15, buffer),
+		  "/redfish/v1 \"x\"");
+}
+
 TEST(UrlAbbreviation, LongStringsAreNeverCut)
 {
+
 	load("ff 0 a\n5 1 Systems\n");
 	std::string quotes, fives;  // a letter becomes five characters
 	for (int i = 0; i < 1000; i++)
@@ -93,6 +107,9 @@ TEST(UrlAbbreviation, LongStringsAreNeverCut)
 	EXPECT_EQ(abbreviate(std::string(1000, '"')), quotes);
 	EXPECT_EQ(abbreviate(std::string(1000, 'a')), fives);
 	EXPECT_EQ(abbreviate(std::string(999, 'b')), std::string(999, 'b'));
+	std::string cut(20, 'b');
+	cut.append(1, '\0').append("/redfish/v1/Systems");
+	EXPECT_EQ(abbreviate(cut), std::string(20, 'b')) << "the text ends at a NUL";
 	EXPECT_EQ(abbreviate(std::string(990, 'b') + "/redfish/v1/Systems/x\""),
 		  std::string(990, 'b') + "%L5/x\\\"")
 		<< "the long buffer is used again";
