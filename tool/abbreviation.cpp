@@ -286,7 +286,7 @@ piece rule_at(const url_trie &trie, const char *text, size_t n, size_t i)
 // first byte or NUL (text[n] is one).  Sixteen bytes are compared at once
 // where the processor can; else, and for a text shorter than that, one at a
 // time against the table of stops, which unlike strcspn() needs no setup.
-size_t skip_plain(const url_trie &trie, const char *text, size_t n, size_t i)
+size_t skip_plain(const url_trie &trie, const char *text, [[maybe_unused]] size_t n, size_t i)
 {
 #if defined(__SSE2__)
 	if (trie.vector_scan) {
