@@ -119,13 +119,6 @@ size_t split_edge(url_trie &trie, size_t s, size_t length)
 	return middle;
 }
 
-void add_rule_start(url_trie &trie, char c)
-{
-	if (!strchr(trie.rule_starts, c))
-		trie.rule_starts[strlen(trie.rule_starts)] = c;
-	trie.stops[static_cast<unsigned char>(c)] = true;
-}
-
 // Indexes the length characters of text (which stays where it is while the
 // trie is built) under rank.
 void trie_insert(url_trie &trie, const char *text, size_t length, unsigned rank)
@@ -148,7 +141,7 @@ void trie_insert(url_trie &trie, const char *text, size_t length, unsigned rank)
 	}
 	trie.nodes[node].rank = static_cast<uint16_t>(
 		std::max<unsigned>(trie.nodes[node].rank, rank));
-	add_rule_start(trie, text[0]);
+	trie.stops[static_cast<unsigned char>(text[0])] = true;
 }
 
 // Appends length characters to the pool; returns their offset.
@@ -402,7 +395,6 @@ void clear_abbreviation_index(url_trie &trie)
 {
 	memset(trie.nodes, 0, sizeof trie.nodes);
 	memset(trie.edges, 0, sizeof trie.edges);
-	memset(trie.rule_starts, 0, sizeof trie.rule_starts);
 	memset(trie.stops, 0, sizeof trie.stops);
 	memset(trie.start_lanes, 0, sizeof trie.start_lanes);
 	trie.stops[0] = true;
@@ -421,10 +413,17 @@ void build_abbreviation_index(url_table &table)
 			trie_insert(trie, entry.url, entry.url_length, url_rank(id));
 	}
 	finish_edges(trie);
-	size_t starts = strlen(trie.rule_starts);
+	// The lanes of the stops but NUL, while there are few enough.
+	size_t starts = 0;
+	for (unsigned c = 1; c < 256; c++) {
+		if (!trie.stops[c])
+			continue;
+		if (starts < url_trie::MAX_VECTOR_STARTS)
+			memset(trie.start_lanes[starts], static_cast<int>(c),
+			       sizeof trie.start_lanes[starts]);
+		starts++;
+	}
 	trie.vector_scan = starts <= url_trie::MAX_VECTOR_STARTS;
-	for (size_t k = 0; k < starts && trie.vector_scan; k++)
-		memset(trie.start_lanes[k], trie.rule_starts[k], sizeof trie.start_lanes[k]);
 }
 
 std::string_view abbreviate_urls(const url_table &table, const char *text, size_t n,

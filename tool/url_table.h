@@ -71,11 +71,11 @@ struct pdr_url_entry {
 // "/"), the edge to it runs on to that child and marks where the text ended,
 // which saves the walk a step.  The labels are copied into one pool with
 // padding in front, so that a walk compares them a word at a time.
-// rule_starts lists the first bytes of the texts, as a string, and stops
-// marks them, so that the text between them is skipped: a byte at a time,
-// or sixteen at a time where the processor compares that many at once and
-// there are at most MAX_VECTOR_STARTS of them (as with any map whose names
-// hang under the prefix).  Built and walked by the abbreviation unit.
+// stops marks the first bytes of the texts, so that the text between them
+// is skipped: a byte at a time, or sixteen at a time where the processor
+// compares that many at once and there are at most MAX_VECTOR_STARTS of
+// them (as with any map whose names hang under the prefix).  Built and
+// walked by the abbreviation unit.
 struct url_trie {
 	// The URLs, the two fixed texts and the quote.
 	static constexpr size_t MAX_TEXTS = URL_TABLE_SIZE - 1 + 3;
@@ -111,10 +111,9 @@ struct url_trie {
 
 	static constexpr size_t MAX_VECTOR_STARTS = 4;
 
-	char rule_starts[256];
-	bool stops[256];  // the bytes of rule_starts, and NUL
-	// Each of rule_starts sixteen times, the rest NUL, when there are few
-	// enough for vector_scan.
+	bool stops[256];  // the texts' first bytes, and NUL
+	// Each of those first bytes sixteen times, the rest NUL, when there
+	// are few enough for vector_scan.
 	bool vector_scan;
 	alignas(16) unsigned char start_lanes[MAX_VECTOR_STARTS][16];
 	node nodes[MAX_NODES];
