@@ -128,6 +128,9 @@ int init_node(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &en
 	property->initialized = true;
 	property->name = entry.name;
 	property->name_length = entry.name ? static_cast<uint16_t>(std::strlen(entry.name)) : 0;
+	property->annotation = dictionary->schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION;
+	// Only the root has no parent.
+	property->top_level = parent && !parent->parent;
 
 	int status = check_name(property, parent);
 	if (status)

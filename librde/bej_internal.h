@@ -15,9 +15,9 @@
 #define RDE_ASSERT(cond) ((cond) ? static_cast<void>(0) : rde_bej_assert_fail(#cond, __func__))
 
 // Current log threshold (set by rde_bej_init); callers test it before
-// formatting trace text.
-unsigned rde_bej_log_threshold();
-inline bool rde_bej_tracing() { return rde_bej_log_threshold() <= RDE_BEJ_LOG_TRACE; }
+// formatting trace text, the encoder and the decoder at every tuple.
+extern unsigned rde_bej_log_threshold_level;
+inline bool rde_bej_tracing() { return rde_bej_log_threshold_level <= RDE_BEJ_LOG_TRACE; }
 
 inline constexpr size_t DICTIONARY_HEADER_SIZE = 12;
 inline constexpr size_t DICTIONARY_ENTRY_SIZE = 10;
@@ -49,6 +49,8 @@ struct rde_bej_property {
 	uint16_t position;  // in the parent's own child list
 	bool initialized;
 	uint16_t name_length;  // characters of `name`, so lookups skip by length
+	bool annotation;       // in the annotation dictionary
+	bool top_level;        // a child of the dictionary's root
 	rde_bej_property *parent;
 	rde_bej_property *children_source;  // shares that node's child list
 	rde_bej_property *children_first;

@@ -118,6 +118,20 @@ inline void encode_nnint(uint64_t x, cursor &c)
 	c.write_le(x, length);
 }
 
+// Writes a tuple's header: the nnint of the sequence field s, the format
+// byte and the nnint of the value's length.  The bytes go through a copy of
+// the cursor that the compiler keeps in registers: stores through a byte
+// pointer may alias anything in memory, and would otherwise have the
+// cursor reloaded after each byte.
+inline void encode_tuple_header(uint64_t s, uint8_t format, uint64_t length, cursor &c)
+{
+	cursor h = c;
+	encode_nnint(s, h);
+	h.write_u8(format);
+	encode_nnint(length, h);
+	c = h;
+}
+
 // Reads an nnint.  Returns 0, or -EINVAL without moving the cursor when the
 // cursor is empty, the length byte is 0 or above 8, or too few bytes follow.
 int decode_nnint(const_cursor &c, uint64_t *value);

@@ -11,11 +11,6 @@
 
 namespace {
 
-bool in_annotation_dictionary(const rde_bej_property *property)
-{
-	return property->dictionary->schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION;
-}
-
 // ---- encoding primitives ----
 
 // Bytes of a BEJ integer: eight for a negative value, one for zero, else
@@ -46,24 +41,22 @@ size_t tuple_header_size(const rde_bej_property *property, uint64_t value_size)
 	       nnint_size(value_size);
 }
 
-// Writes S, F and L of the tuple of property P whose value's parent is
-// `parent` (nullptr for the root).
-void encode_format(const rde_bej_property *property, const rde_bej_value *parent, unsigned type,
+// Writes S, F and L of the tuple of property P; parent_annotation tells
+// whether the value's parent belongs to the annotation dictionary (false for
+// the root, which has none).
+void encode_format(const rde_bej_property *property, bool parent_annotation, unsigned type,
 		   uint64_t value_size, uint8_t deferred_binding, cursor &c)
 {
-	bool parent_annotation = parent && in_annotation_dictionary(parent->property);
-	bool top_level = property->parent == property->dictionary->root;
-	bool selector = parent_annotation || (in_annotation_dictionary(property) && top_level);
+	bool top_level = property->top_level;
+	bool selector = parent_annotation || (property->annotation && top_level);
 	bool top_level_annotation = parent_annotation && top_level;
 
-	encode_nnint(static_cast<uint64_t>(property->sequence_number) * 2 + (selector ? 1 : 0), c);
 	uint8_t format = static_cast<uint8_t>(type << 4) | (property->format & 0x0C) |
 			 (top_level_annotation ? RDE_BEJ_FORMAT_TOP_LEVEL_ANNOTATION : 0) |
 			 (deferred_binding ? RDE_BEJ_FORMAT_DEFERRED_BINDING : 0);
-	size_t *buffer_length = &c.buffer_length;
-	RDE_ASSERT(sizeof(format) <= *buffer_length);
-	c.write_u8(format);
-	encode_nnint(value_size, c);
+	encode_tuple_header(static_cast<uint64_t>(property->sequence_number) * 2 +
+				    (selector ? 1 : 0),
+			    format, value_size, c);
 }
 
 // A string node without text (a root string that was never set) is
@@ -237,18 +230,20 @@ int bej_value_size(rde_bej_value *value, unsigned type, uint64_t *size)
 	}
 }
 
-int encode_bej_tuple(rde_bej_value *value, cursor &c);
-int encode_value(rde_bej_value *value, unsigned type, uint64_t size, cursor &c);
+// parent_annotation: as encode_format takes it.
+int encode_bej_tuple(rde_bej_value *value, bool parent_annotation, cursor &c);
+int encode_value(rde_bej_value *value, unsigned type, uint64_t size, bool parent_annotation,
+		 cursor &c);
 
-int encode_property_annotation(rde_bej_value *value, cursor &c)
+int encode_property_annotation(rde_bej_value *value, bool parent_annotation, cursor &c)
 {
 	uint64_t value_size = 0;
 	if (bej_value_size(value, value->type, &value_size) != 0)
 		RDE_ASSERT(0 && "Should never happen");
 	RDE_ASSERT(value->value_size > value_size);
-	encode_format(value->property, value->parent, value->type, value_size,
+	encode_format(value->property, parent_annotation, value->type, value_size,
 		      value->deferred_binding, c);
-	int status = encode_value(value, value->type, value_size, c);
+	int status = encode_value(value, value->type, value_size, parent_annotation, c);
 	if (status)
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to encode property annotation '%s@%s'",
 			    shown_name(value->property->name),
@@ -257,14 +252,15 @@ int encode_property_annotation(rde_bej_value *value, cursor &c)
 }
 
 // size: the value's own size, from the size pass.
-int encode_value(rde_bej_value *value, unsigned type, uint64_t size, cursor &c)
+int encode_value(rde_bej_value *value, unsigned type, uint64_t size, bool parent_annotation,
+		 cursor &c)
 {
 	switch (type) {
 	case RDE_BEJ_DATA_TYPE_SET:
 	case RDE_BEJ_DATA_TYPE_ARRAY:
 		encode_nnint(value->child_count, c);
 		for (rde_bej_value *child = value->children_first; child; child = child->next) {
-			int status = encode_bej_tuple(child, c);
+			int status = encode_bej_tuple(child, value->property->annotation, c);
 			if (status) {
 				rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to encode %s",
 					    shown_name(child->property->name));
@@ -296,7 +292,7 @@ int encode_value(rde_bej_value *value, unsigned type, uint64_t size, cursor &c)
 		if (!value->annotated_property ||
 		    value->type == RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION)
 			return unsupported(value->type);
-		return encode_property_annotation(value, c);
+		return encode_property_annotation(value, parent_annotation, c);
 	case RDE_BEJ_DATA_TYPE_RESOURCE_LINK:
 		encode_nnint(value->payload.resource_link, c);
 		return 0;
@@ -305,14 +301,14 @@ int encode_value(rde_bej_value *value, unsigned type, uint64_t size, cursor &c)
 	}
 }
 
-int encode_bej_tuple(rde_bej_value *value, cursor &c)
+int encode_bej_tuple(rde_bej_value *value, bool parent_annotation, cursor &c)
 {
 	outer_tuple outer = outer_of(value);
 	if (rde_bej_tracing())
 		trace_bej_value(value, outer.type, false);
-	encode_format(outer.property, value->parent, outer.type, value->value_size,
+	encode_format(outer.property, parent_annotation, outer.type, value->value_size,
 		      outer.deferred_binding, c);
-	return encode_value(value, outer.type, value->value_size, c);
+	return encode_value(value, outer.type, value->value_size, parent_annotation, c);
 }
 
 }  // namespace
@@ -350,7 +346,7 @@ extern "C" int rde_bej_encode(rde_bej_builder *builder, uint8_t **bytes, size_t 
 	c.write_u8(0);
 	c.write_u8(static_cast<uint8_t>(builder->root->property->dictionary->schema_type));
 
-	status = encode_bej_tuple(builder->root, c);
+	status = encode_bej_tuple(builder->root, false, c);
 	if (status) {
 		std::free(header);
 		return status;

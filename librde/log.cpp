@@ -14,10 +14,9 @@ constexpr std::array<const char *, 7> level_names = {
 	"all", "trace", "debug", "info", "warning", "error", "quiet",
 };
 
-// The process-wide logger: its threshold, and where messages go (standard
-// error unless the program installed a handler).
+// Where the process-wide logger's messages go: standard error unless the
+// program installed a handler.  Its threshold is rde_bej_log_threshold_level.
 struct logger {
-	unsigned threshold = RDE_BEJ_LOG_INFO;
 	rde_bej_log_handler handler = nullptr;
 	void *user_data = nullptr;
 };
@@ -47,7 +46,7 @@ void hand_over(unsigned level, const char *format, va_list args)
 
 }  // namespace
 
-unsigned rde_bej_log_threshold() { return the_logger.threshold; }
+unsigned rde_bej_log_threshold_level = RDE_BEJ_LOG_INFO;
 
 extern "C" void rde_bej_set_log_handler(rde_bej_log_handler handler, void *user_data)
 {
@@ -57,7 +56,7 @@ extern "C" void rde_bej_set_log_handler(rde_bej_log_handler handler, void *user_
 
 extern "C" void rde_bej_init(void)
 {
-	unsigned &threshold = the_logger.threshold;
+	unsigned &threshold = rde_bej_log_threshold_level;
 	threshold = RDE_BEJ_LOG_INFO;
 	const char *env = std::getenv("LIBRDE_LOG_LEVEL");
 	if (!env)
@@ -76,7 +75,7 @@ extern "C" void rde_bej_log(unsigned level, const char *format, ...)
 	// which only the "quiet" threshold (or lower) lets through.
 	if (level > RDE_BEJ_LOG_QUIET)
 		level = RDE_BEJ_LOG_QUIET;
-	if (level < the_logger.threshold)
+	if (level < rde_bej_log_threshold_level)
 		return;
 	va_list args;
 	va_start(args, format);
