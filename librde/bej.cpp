@@ -581,8 +581,11 @@ const rde_bej_property *find_property_by_name(const rde_bej_context *context, co
 		return nullptr;
 	}
 	// One scan finds the "@" of an annotation name, or the end of a plain
-	// name and with it the length that candidates are compared by.
-	const char *at = name + std::strcspn(name, "@");
+	// name and with it the length that candidates are compared by.  Names
+	// are short: a plain loop costs less than a call.
+	const char *at = name;
+	while (*at != '\0' && *at != '@')
+		at++;
 	std::string_view property_part(name, static_cast<size_t>(at - name));
 	if (*at == '\0')
 		return find_child(set->first_child(), property_part);

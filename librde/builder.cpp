@@ -76,8 +76,10 @@ const rde_bej_property *resolve(rde_bej_builder *builder, const rde_bej_value *s
 	const auto &last = builder->resolved;
 	if (name && name == last.name && scope->property == last.scope) {
 		const rde_bej_property *p = last.property;
-		if (std::strncmp(p->name, name, p->name_length) == 0 &&
-		    name[p->name_length] == '\0') {
+		size_t k = 0;
+		while (k < p->name_length && name[k] == p->name[k])
+			k++;
+		if (k == p->name_length && name[k] == '\0') {
 			*annotated = nullptr;
 			return p;
 		}
