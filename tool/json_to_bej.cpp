@@ -23,30 +23,38 @@ struct json_walk {
 	abbreviation_buffer abbreviated;
 };
 
-int convert_json_value(json_walk &walk, const char *name, json_object *value);
+int convert_json_value(json_walk &walk, const char *name, json_object *value, json_type type,
+		       uint32_t scope_type);
 
-// Whether the walk releases value once the builder holds it: an object or
-// an array, when releasing; scalars go with the container that holds them.
-bool releases(const json_walk &walk, json_object *value)
+// The data type of the builder's current scope.  It cannot fail: the walk
+// always has a builder.
+uint32_t scope_type(const json_walk &walk)
 {
-	json_type type = json_object_get_type(value);
+	uint32_t type = 0;
+	rde_bej_get_scope_type(walk.builder, &type);
+	return type;
+}
+
+// Whether the walk releases a value of this type once the builder holds it:
+// an object or an array, when releasing; scalars go with the container that
+// holds them.
+bool releases(const json_walk &walk, json_type type)
+{
 	return walk.release && (type == json_type_object || type == json_type_array);
 }
 
 // Adds a string: an enumeration option or an abbreviated string, by the
-// dictionary type of its property.
-int convert_json_string(json_walk &walk, const char *name, json_object *value)
+// dictionary type of its property.  scope_type is that of the builder's
+// current scope, which its caller asked once for all its members.
+int convert_json_string(json_walk &walk, const char *name, json_object *value, uint32_t scope_type)
 {
 	rde_bej_builder *builder = walk.builder;
-	uint32_t type = 0;
-	int status = rde_bej_get_scope_type(builder, &type);
-	if (status != 0)
-		return status;
 	// The scope's own type only stands when the builder's root is a single
 	// leaf property (a locator naming it); inside a set or an array the
 	// string belongs to the property that the name selects there.
+	uint32_t type = scope_type;
 	if (type == RDE_BEJ_DATA_TYPE_SET || type == RDE_BEJ_DATA_TYPE_ARRAY) {
-		status = rde_bej_get_property_type(builder, name, &type);
+		int status = rde_bej_get_property_type(builder, name, &type);
 		if (status != 0)
 			return status;
 	}
@@ -79,6 +87,7 @@ int convert_json_object(json_walk &walk, json_object *object)
 	// member's key and value are fetched while this one is converted: the
 	// tree is far larger than the cache, and each member is a miss.
 	lh_table *members = json_object_get_object(object);
+	uint32_t scope = scope_type(walk);
 	for (lh_entry *e = lh_table_head(members), *next; e; e = next) {
 		next = lh_entry_next(e);
 		if (next) {
@@ -87,12 +96,13 @@ int convert_json_object(json_walk &walk, json_object *object)
 		}
 		const char *key = static_cast<const char *>(lh_entry_k(e));
 		auto *member = static_cast<json_object *>(lh_entry_v(e));
-		int status = convert_json_value(walk, key, member);
+		json_type type = json_object_get_type(member);
+		int status = convert_json_value(walk, key, member, type, scope);
 		if (status != 0) {
 			fprintf(stderr, "%s: failed to convert property '%s'\n", program_name, key);
 			return status;
 		}
-		if (releases(walk, member))
+		if (releases(walk, type))
 			lh_table_delete_entry(members, e);
 	}
 	return 0;
@@ -102,24 +112,27 @@ int convert_json_object(json_walk &walk, json_object *object)
 int convert_json_elements(json_walk &walk, json_object *array)
 {
 	size_t length = json_object_array_length(array);
+	uint32_t scope = scope_type(walk);
 	for (size_t i = 0; i < length; i++) {
 		json_object *element = json_object_array_get_idx(array, i);
-		int status = convert_json_value(walk, nullptr, element);
+		json_type type = json_object_get_type(element);
+		int status = convert_json_value(walk, nullptr, element, type, scope);
 		if (status != 0)
 			return status;
-		if (releases(walk, element))
+		if (releases(walk, type))
 			json_object_array_put_idx(array, i, nullptr);
 	}
 	return 0;
 }
 
-// Adds value under name (nullptr for an array item or the top level) to the
-// builder's current scope.
-int convert_json_value(json_walk &walk, const char *name, json_object *value)
+// Adds value, of the given JSON type, under name (nullptr for an array item
+// or the top level) to the builder's current scope, of scope_type.
+int convert_json_value(json_walk &walk, const char *name, json_object *value, json_type type,
+		       uint32_t scope_type)
 {
 	rde_bej_builder *builder = walk.builder;
 	int status;
-	switch (json_object_get_type(value)) {
+	switch (type) {
 	case json_type_null:
 		return rde_bej_add_null(builder, name);
 	case json_type_boolean:
@@ -140,7 +153,7 @@ int convert_json_value(json_walk &walk, const char *name, json_object *value)
 			return status;
 		return rde_bej_array_end(builder);
 	case json_type_string:
-		return convert_json_string(walk, name, value);
+		return convert_json_string(walk, name, value, scope_type);
 	default:
 		fprintf(stderr, "%s: found unknown JSON type\n", program_name);
 		return -EINVAL;
@@ -155,7 +168,8 @@ int walk_document(json_walk &walk, json_object *root)
 	case json_type_array:
 		return convert_json_elements(walk, root);
 	default:
-		return convert_json_value(walk, nullptr, root);
+		return convert_json_value(walk, nullptr, root, json_object_get_type(root),
+					  scope_type(walk));
 	}
 }
 
