@@ -252,10 +252,9 @@ struct best_rule {
 piece rule_at(const url_trie &trie, const char *text, size_t n, size_t i)
 {
 	best_rule best{0, i};
-	size_t node = 0;
+	size_t slot = trie.root_slots[static_cast<unsigned char>(text[i])];
 	for (size_t d = i;;) {
-		const trie_edge &edge =
-			trie.edges[find_edge(trie, node, static_cast<unsigned char>(text[d]))];
+		const trie_edge &edge = trie.edges[slot];
 		if (edge.key == 0)
 			break;
 		if (!label_matches(trie, edge.label, edge.length, text, n, d)) {
@@ -270,7 +269,7 @@ piece rule_at(const url_trie &trie, const char *text, size_t n, size_t i)
 		best.offer(edge.rank, d);
 		if (edge.leaf)
 			break;
-		node = edge.child;
+		slot = find_edge(trie, edge.child, static_cast<unsigned char>(text[d]));
 	}
 	return {&REPLACEMENTS[best.rank], best.end - i};
 }
@@ -397,6 +396,7 @@ void clear_abbreviation_index(url_trie &trie)
 	memset(trie.edges, 0, sizeof trie.edges);
 	memset(trie.stops, 0, sizeof trie.stops);
 	memset(trie.start_lanes, 0, sizeof trie.start_lanes);
+	memset(trie.root_slots, 0, sizeof trie.root_slots);
 	trie.stops[0] = true;
 	trie.node_count = 1;
 }
@@ -413,6 +413,9 @@ void build_abbreviation_index(url_table &table)
 			trie_insert(trie, entry.url, entry.url_length, url_rank(id));
 	}
 	finish_edges(trie);
+	for (unsigned c = 0; c < 256; c++)
+		trie.root_slots[c] = static_cast<uint16_t>(
+			find_edge(trie, 0, static_cast<unsigned char>(c)));
 	// The lanes of the stops but NUL, while there are few enough.
 	size_t starts = 0;
 	for (unsigned c = 1; c < 256; c++) {

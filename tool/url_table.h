@@ -118,6 +118,9 @@ struct url_trie {
 	alignas(16) unsigned char start_lanes[MAX_VECTOR_STARTS][16];
 	node nodes[MAX_NODES];
 	edge edges[EDGE_SLOTS];
+	// The slot of the root's edge for each first byte (a free slot where
+	// there is none): every walk starts with one, without the hash.
+	uint16_t root_slots[256];
 	size_t node_count;
 	char pool[POOL_SIZE];
 };
