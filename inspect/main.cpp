@@ -157,8 +157,10 @@ std::string format_text(uint8_t format, bool dictionary)
 	char text[8];
 	snprintf(text, sizeof text, "0x%02x", format);
 	std::string names;
-	for (const char *name : flag_names(format, dictionary))
-		names += (names.empty() ? " (" : ", ") + std::string(name);
+	for (const char *name : flag_names(format, dictionary)) {
+		names += names.empty() ? " (" : ", ";
+		names += name;
+	}
 	return text + names + (names.empty() ? "" : ")");
 }
 
