@@ -120,8 +120,9 @@ struct rde_bej_value {
 	const rde_bej_property *annotated_property;
 	uint32_t type;
 	uint8_t deferred_binding;
-	// The node itself lives in the arena below; kept in the padding after
-	// deferred_binding, so that it costs no room of its own.
+	// The node lives in its tree's arena (every node but the root, which
+	// owns the arena); kept in the padding after deferred_binding, so that
+	// it costs no room of its own.
 	uint8_t pooled;
 	// The integer payload's sign: set when the encoded number was negative.
 	uint8_t negative;
@@ -130,15 +131,13 @@ struct rde_bej_value {
 	rde_bej_value *children_first;
 	rde_bej_value *children_last;
 	rde_bej_value *next;
-	// The arena of the tree: owned by the root, borrowed by every other
-	// node (`pooled`: the node itself lives in it).
-	rde_bej_arena *arena;
 };
 
 struct rde_bej_builder {
 	rde_bej_context *context;
 	rde_bej_dictionary *dictionary;
 	rde_bej_value *root;
+	rde_bej_arena *arena;  // the root's
 	rde_bej_value *current;
 	int status;
 	// The last name rde_bej_get_property_type resolved, and where: the
@@ -180,8 +179,12 @@ const rde_bej_property *find_property_by_name(const rde_bej_context *context, co
 					      const rde_bej_property **annotated_property);
 
 // ---- value nodes (value.cpp) ----
-rde_bej_value *new_bej_value(rde_bej_value *parent);
-rde_bej_value *alloc_bej_value(rde_bej_value *parent, const rde_bej_property *property,
+// A new node appended to parent's children, from arena, the arena of
+// parent's tree; without a parent, a new root (arena unused) that is given
+// an arena of its own by attach_arena.
+rde_bej_value *new_bej_value(rde_bej_value *parent, rde_bej_arena *arena);
+rde_bej_value *alloc_bej_value(rde_bej_value *parent, rde_bej_arena *arena,
+			       const rde_bej_property *property,
 			       const rde_bej_property *annotated_property);
 // Where an arena takes its blocks.  A decoded tree is new memory filled at
 // once: its large blocks are mapped with their pages in place.  A builder's
@@ -192,10 +195,12 @@ enum class arena_blocks { mapped, heap };
 // (new_bej_value) and their buffers (value_buffer_alloc) come from it and go
 // with the root.  Returns false (after a log line) when out of memory.
 bool attach_arena(rde_bej_value *root, arena_blocks source);
+// The arena of the tree whose root is root.
+rde_bej_arena *tree_arena(rde_bej_value *root);
 // A buffer for a value's payload (a string copy, a bytestring or a real)
 // from the tree's arena, aligned to align (a power of two, at most that of
 // max_align_t); nullptr when out of memory.
-void *value_buffer_alloc(rde_bej_value *value, size_t size, size_t align = 1);
+void *value_buffer_alloc(rde_bej_arena *arena, size_t size, size_t align = 1);
 // Unlinks child from parent's children (keeping the tail and count right).
 void unlink_bej_value(rde_bej_value *parent, rde_bej_value *child);
 void trace_bej_value(const rde_bej_value *value, unsigned type, bool decoding);

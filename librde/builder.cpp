@@ -106,7 +106,7 @@ int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type, rde
 		if (!array)
 			candidate = find_member(scope, property, annotated);
 		if (!candidate)
-			candidate = alloc_bej_value(scope, property, annotated);
+			candidate = alloc_bej_value(scope, builder->arena, property, annotated);
 		if (!candidate) {
 			rde_bej_log(RDE_BEJ_LOG_ERROR,
 				    "Failed to create BEJ value object for property '%s'",
@@ -298,12 +298,13 @@ extern "C" rde_bej_builder *rde_bej_builder_new(rde_bej_context *context, uint32
 	const rde_bej_property *property = dictionary->root;
 	if (locator && locator->count)
 		property = locator->components[locator->count - 1].property;
-	builder->root = alloc_bej_value(nullptr, property, nullptr);
+	builder->root = alloc_bej_value(nullptr, nullptr, property, nullptr);
 	if (!builder->root || !attach_arena(builder->root, arena_blocks::heap)) {
 		rde_bej_value_free(builder->root);
 		std::free(builder);
 		return nullptr;
 	}
+	builder->arena = tree_arena(builder->root);
 	builder->context = context;
 	builder->dictionary = dictionary;
 	builder->current = builder->root;
@@ -410,7 +411,7 @@ extern "C" int rde_bej_add_string(rde_bej_builder *builder, const char *name, co
 	size_t size = static_cast<size_t>(percent - value) + 1;
 	if (*percent)
 		size += std::strlen(percent + 1) + 1;
-	char *copy = static_cast<char *>(value_buffer_alloc(v, size));
+	char *copy = static_cast<char *>(value_buffer_alloc(builder->arena, size));
 	if (!copy) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value",
 			    shown_name(name));
@@ -441,8 +442,8 @@ extern "C" int rde_bej_add_real(rde_bej_builder *builder, const char *name, uint
 	}
 	// The buffer of a real that this one replaces is used again.
 	if (!v->payload.real)
-		v->payload.real = static_cast<rde_bej_real *>(
-			value_buffer_alloc(v, sizeof(rde_bej_real), alignof(rde_bej_real)));
+		v->payload.real = static_cast<rde_bej_real *>(value_buffer_alloc(
+			builder->arena, sizeof(rde_bej_real), alignof(rde_bej_real)));
 	if (!v->payload.real) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value",
 			    shown_name(name));

@@ -24,9 +24,16 @@ bool type_fits(unsigned tuple_type, const rde_bej_property *property)
 	       tuple_type == RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION;
 }
 
-int decode_property(const rde_bej_context *context, const rde_bej_dictionary *dictionary,
-		    rde_bej_value *value, const_cursor &c, int depth);
-int decode_value(const rde_bej_context *context, rde_bej_value *value, const_cursor &c, int depth);
+// What every step of a decoding works with: the registered dictionaries,
+// and the arena that the tree grows in.
+struct decoding {
+	const rde_bej_context *context;
+	rde_bej_arena *arena;
+};
+
+int decode_property(const decoding &d, const rde_bej_dictionary *dictionary, rde_bej_value *value,
+		    const_cursor &c, int depth);
+int decode_value(const decoding &d, rde_bej_value *value, const_cursor &c, int depth);
 
 // Resolves a tuple to its schema property: among the children of the
 // enclosing value's property, or of the annotation dictionary's root.
@@ -91,10 +98,10 @@ int decode_integer(rde_bej_value *value, const_cursor &c, size_t count)
 // bejReal: length of whole, whole, leading zero count, fraction, length of
 // exponent, exponent.  A failing whole or exponent logs the integer's own
 // message first.
-int decode_real(rde_bej_value *value, const_cursor &c)
+int decode_real(rde_bej_arena *arena, rde_bej_value *value, const_cursor &c)
 {
 	auto *real = static_cast<rde_bej_real *>(
-		value_buffer_alloc(value, sizeof(rde_bej_real), alignof(rde_bej_real)));
+		value_buffer_alloc(arena, sizeof(rde_bej_real), alignof(rde_bej_real)));
 	if (!real) {
 		value_display_name name;
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate data buffer for property '%s'",
@@ -178,15 +185,14 @@ int read_annotation_head(const_cursor &c, tuple_head *head)
 // The inner tuple of a property annotation: an annotation dictionary
 // property and its value, which the node then holds in place of the
 // annotated property's.
-int decode_property_annotation(const rde_bej_context *context, rde_bej_value *value,
-			       const_cursor &c, int depth)
+int decode_property_annotation(const decoding &d, rde_bej_value *value, const_cursor &c, int depth)
 {
 	tuple_head head;
 	int status = read_annotation_head(c, &head);
 	if (status)
 		return status;
 	const rde_bej_property *annotation = find_property_by_sequence_number(
-		context, value->property->dictionary, nullptr, head.sequence_field, head.format);
+		d.context, value->property->dictionary, nullptr, head.sequence_field, head.format);
 	if (!annotation) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    "Couldnt't find annotation property with a sequence number of %llu",
@@ -202,13 +208,13 @@ int decode_property_annotation(const rde_bej_context *context, rde_bej_value *va
 	value->annotated_property = value->property;
 	value->property = annotation;
 	value->type = type;
-	return decode_value(context, value, c, depth + 1);
+	return decode_value(d, value, c, depth + 1);
 }
 
 // A set's members or an array's elements: a count, then one tuple each.
 // Every member takes at least five bytes, so a hostile count ends at the
 // first member that is not there.
-int decode_members(const rde_bej_context *context, rde_bej_value *value, const_cursor &c, int depth)
+int decode_members(const decoding &d, rde_bej_value *value, const_cursor &c, int depth)
 {
 	uint64_t count;
 	if (decode_nnint(c, &count)) {
@@ -216,11 +222,10 @@ int decode_members(const rde_bej_context *context, rde_bej_value *value, const_c
 		return -EINVAL;
 	}
 	for (uint64_t i = 0; i < count; i++) {
-		rde_bej_value *child = new_bej_value(value);
+		rde_bej_value *child = new_bej_value(value, d.arena);
 		if (!child)
 			return -ENOMEM;
-		int status = decode_property(context, value->property->dictionary, child, c,
-					     depth + 1);
+		int status = decode_property(d, value->property->dictionary, child, c, depth + 1);
 		if (status)
 			return status;
 	}
@@ -248,7 +253,7 @@ int decode_enum(rde_bej_value *value, const_cursor &c)
 
 // A string with its terminating NUL, or a bytestring: copied whole into the
 // tree, neither of them empty.
-int decode_bytes(rde_bej_value *value, const_cursor &c, bool string)
+int decode_bytes(rde_bej_arena *arena, rde_bej_value *value, const_cursor &c, bool string)
 {
 	size_t length = c.remaining();
 	if (length == 0) {
@@ -266,7 +271,7 @@ int decode_bytes(rde_bej_value *value, const_cursor &c, bool string)
 	// A bytestring's bytes follow its record in one buffer.
 	size_t head = string ? 0 : sizeof(rde_bej_bytestring);
 	auto *buffer = static_cast<uint8_t *>(
-		value_buffer_alloc(value, head + length, string ? 1 : alignof(rde_bej_bytestring)));
+		value_buffer_alloc(arena, head + length, string ? 1 : alignof(rde_bej_bytestring)));
 	if (!buffer) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    string ? "Failed to allocate data buffer for property '%s'"
@@ -317,7 +322,7 @@ int decode_resource_link(rde_bej_value *value, const_cursor &c)
 
 // Reads the bytes of one value (all that c holds) by the node's data type.
 // depth is the value's nesting level, the root's being 1.
-int decode_value(const rde_bej_context *context, rde_bej_value *value, const_cursor &c, int depth)
+int decode_value(const decoding &d, rde_bej_value *value, const_cursor &c, int depth)
 {
 	if (depth > MAX_NESTING_DEPTH) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Nesting of property '%s' exceeds %d levels",
@@ -327,7 +332,7 @@ int decode_value(const rde_bej_context *context, rde_bej_value *value, const_cur
 	switch (value->type) {
 	case RDE_BEJ_DATA_TYPE_SET:
 	case RDE_BEJ_DATA_TYPE_ARRAY:
-		return decode_members(context, value, c, depth);
+		return decode_members(d, value, c, depth);
 	case RDE_BEJ_DATA_TYPE_NULL:
 		return 0;
 	case RDE_BEJ_DATA_TYPE_INTEGER:
@@ -336,13 +341,13 @@ int decode_value(const rde_bej_context *context, rde_bej_value *value, const_cur
 		return decode_enum(value, c);
 	case RDE_BEJ_DATA_TYPE_STRING:
 	case RDE_BEJ_DATA_TYPE_BYTESTRING:
-		return decode_bytes(value, c, value->type == RDE_BEJ_DATA_TYPE_STRING);
+		return decode_bytes(d.arena, value, c, value->type == RDE_BEJ_DATA_TYPE_STRING);
 	case RDE_BEJ_DATA_TYPE_REAL:
-		return decode_real(value, c);
+		return decode_real(d.arena, value, c);
 	case RDE_BEJ_DATA_TYPE_BOOLEAN:
 		return decode_boolean(value, c);
 	case RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION:
-		return decode_property_annotation(context, value, c, depth);
+		return decode_property_annotation(d, value, c, depth);
 	case RDE_BEJ_DATA_TYPE_RESOURCE_LINK:
 		return decode_resource_link(value, c);
 	default:
@@ -389,13 +394,13 @@ int resolve_property(const rde_bej_context *context, const rde_bej_dictionary *d
 }
 
 // Reads one SFLV tuple from c into value, whose parent link is set.
-int decode_property(const rde_bej_context *context, const rde_bej_dictionary *dictionary,
-		    rde_bej_value *value, const_cursor &c, int depth)
+int decode_property(const decoding &d, const rde_bej_dictionary *dictionary, rde_bej_value *value,
+		    const_cursor &c, int depth)
 {
 	tuple_head head;
 	int status = read_tuple_head(c, &head);
 	if (status == 0)
-		status = resolve_property(context, dictionary, value, head);
+		status = resolve_property(d.context, dictionary, value, head);
 	if (status)
 		return status;
 	lazy_name name(value);
@@ -416,7 +421,7 @@ int decode_property(const rde_bej_context *context, const rde_bej_dictionary *di
 	value->value_size = static_cast<uint32_t>(length);
 	value->deferred_binding = (head.format & RDE_BEJ_FORMAT_DEFERRED_BINDING) != 0;
 	const_cursor inner{c.position, length};
-	status = decode_value(context, value, inner, depth);
+	status = decode_value(d, value, inner, depth);
 	if (rde_bej_tracing())
 		trace_bej_value(value, value->type, true);
 	if (status)
@@ -463,7 +468,7 @@ rde_bej_value *new_root(const rde_bej_dictionary *dictionary, const rde_bej_loca
 	const rde_bej_property *property = dictionary->root;
 	if (locator && locator->count > 0)
 		property = locator->components[locator->count - 1].property;
-	rde_bej_value *root = alloc_bej_value(nullptr, property, nullptr);
+	rde_bej_value *root = alloc_bej_value(nullptr, nullptr, property, nullptr);
 	if (root && !attach_arena(root, arena_blocks::mapped)) {
 		rde_bej_value_free(root);
 		root = nullptr;
@@ -494,7 +499,7 @@ extern "C" int rde_bej_decode(rde_bej_context *context, const char *name, int32_
 	rde_bej_value *root = new_root(dictionary, locator, name);
 	if (!root)
 		return -ENOMEM;
-	status = decode_property(context, dictionary, root, c, 1);
+	status = decode_property({context, tree_arena(root)}, dictionary, root, c, 1);
 	if (status == 0 && c.remaining() != 0) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    "Invalid length of the data buffer: %zu bytes remaining",

@@ -13,6 +13,7 @@
 #include <new>
 #include <string_view>
 #include <sys/mman.h>
+#include <type_traits>
 
 struct rde_bej_arena {
 	struct block {
@@ -112,6 +113,21 @@ void *arena_alloc(rde_bej_arena *arena, size_t size, size_t align)
 	return data;
 }
 
+// A tree's root, and the arena that every other node of the tree and every
+// buffer lives in: the nodes need not each point to it.
+struct value_tree {
+	rde_bej_value root;
+	rde_bej_arena *arena;
+};
+static_assert(std::is_standard_layout_v<value_tree>, "the root converts to its tree");
+
+// The tree whose root is root (a node with no parent and not pooled).
+value_tree *tree_of(rde_bej_value *root)
+{
+	RDE_ASSERT(!root->pooled);
+	return reinterpret_cast<value_tree *>(root);
+}
+
 void arena_destroy(rde_bej_arena *arena)
 {
 	for (rde_bej_arena::block *b = arena->blocks; b;) {
@@ -129,38 +145,40 @@ void arena_destroy(rde_bej_arena *arena)
 
 bool attach_arena(rde_bej_value *root, arena_blocks source)
 {
-	RDE_ASSERT(root->arena == NULL);
-	root->arena = new (std::nothrow) rde_bej_arena{};
-	if (!root->arena) {
+	value_tree *tree = tree_of(root);
+	RDE_ASSERT(tree->arena == NULL);
+	tree->arena = new (std::nothrow) rde_bej_arena{};
+	if (!tree->arena) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate BEJ value for property");
 		return false;
 	}
-	root->arena->source = source;
+	tree->arena->source = source;
 	return true;
 }
 
-void *value_buffer_alloc(rde_bej_value *value, size_t size, size_t align)
+rde_bej_arena *tree_arena(rde_bej_value *root) { return tree_of(root)->arena; }
+
+void *value_buffer_alloc(rde_bej_arena *arena, size_t size, size_t align)
 {
-	return arena_alloc(value->arena, size, align);
+	return arena_alloc(arena, size, align);
 }
 
-rde_bej_value *new_bej_value(rde_bej_value *parent)
+rde_bej_value *new_bej_value(rde_bej_value *parent, rde_bej_arena *arena)
 {
 	rde_bej_value *value;
 	if (parent) {
 		// A node is a plain record: its all-zero bytes are the empty
 		// node, which a mapped-block arena hands out as it is.
-		rde_bej_arena *arena = parent->arena;
 		value = static_cast<rde_bej_value *>(
 			arena_alloc(arena, sizeof(rde_bej_value), alignof(rde_bej_value)));
 		if (value) {
 			if (arena->source == arena_blocks::heap)
 				*value = rde_bej_value{};
-			value->arena = arena;
 			value->pooled = 1;
 		}
 	} else {
-		value = new (std::nothrow) rde_bej_value{};
+		auto *tree = new (std::nothrow) value_tree{};
+		value = tree ? &tree->root : nullptr;
 	}
 	if (!value) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate BEJ value for property");
@@ -178,11 +196,12 @@ rde_bej_value *new_bej_value(rde_bej_value *parent)
 	return value;
 }
 
-rde_bej_value *alloc_bej_value(rde_bej_value *parent, const rde_bej_property *property,
+rde_bej_value *alloc_bej_value(rde_bej_value *parent, rde_bej_arena *arena,
+			       const rde_bej_property *property,
 			       const rde_bej_property *annotated_property)
 {
 	RDE_ASSERT(property != NULL);
-	rde_bej_value *value = new_bej_value(parent);
+	rde_bej_value *value = new_bej_value(parent, arena);
 	if (!value)
 		return nullptr;
 	value->property = property;
@@ -215,9 +234,10 @@ extern "C" void rde_bej_value_free(rde_bej_value *value)
 {
 	if (!value || value->pooled)
 		return;
-	if (value->arena)
-		arena_destroy(value->arena);
-	delete value;
+	value_tree *tree = tree_of(value);
+	if (tree->arena)
+		arena_destroy(tree->arena);
+	delete tree;
 }
 
 extern "C" int rde_bej_find(rde_bej_value *value, const char *name, rde_bej_value **child)
