@@ -98,6 +98,11 @@ int main(void)
 	rewind(captured);
 	CHECK(fgets(line, sizeof line, captured) && journal.count == 7);
 	CHECK(strcmp(line, "librde[error]: Couldn't find dictionary named Nope\n") == 0);
+	/* No builder, or no bytes for a size, is refused rather than followed. */
+	uint32_t type = 0;
+	CHECK(rde_bej_get_scope_type(NULL, &type) == -EINVAL &&
+	      rde_bej_get_property_type(NULL, "I", &type) == -EINVAL && type == 0);
+	CHECK(rde_bej_add_dictionary(context, 0, NULL, NULL, 1) == -EINVAL);
 	rde_bej_context_free(context);
 	CHECK(strcmp(rde_bej_data_type_name(13), "unknown") == 0); /* reserved */
 	CHECK(rde_bej_dictionary_get_schema_type(NULL) == -1 && !rde_bej_dictionary_get_name(NULL));
