@@ -220,7 +220,8 @@ int action_encode(const settings &set, run_resources &res, const char *name)
 {
 	size_t length = 0;
 	place_encode_memory();
-	if (load_pdr_url_map(pdr_url_table, set.pdr_map, set.prefix_url, set.percent_path) != 0 ||
+	if (load_pdr_url_map(pdr_url_table, set.pdr_map, set.prefix_url, set.percent_path,
+			     url_table_use::abbreviation) != 0 ||
 	    !parse_input(res) || !encode_document(set, res, name, &length))
 		return 1;
 	return write_output(set.output_path, res.encoded, length) == 0 ? 0 : 1;
@@ -245,7 +246,8 @@ int action_decode(const settings &set, run_resources &res, const char *name)
 	if (prepare_bej_tree(res.decoded, &replacements) != 0)
 		return 1;
 
-	if (load_pdr_url_map(pdr_url_table, set.pdr_map, set.prefix_url, set.percent_path) != 0)
+	if (load_pdr_url_map(pdr_url_table, set.pdr_map, set.prefix_url, set.percent_path,
+			     url_table_use::expansion) != 0)
 		return 1;
 
 	// Zero-filled by the system: only the pages the text reaches are touched.

@@ -175,15 +175,17 @@ void compose_table(url_table &table, const char *prefix_url, const char *map_pat
 }  // namespace
 
 int load_pdr_url_map(url_table &table, const char *map_path, const char *prefix_url,
-		     const char *percent_path)
+		     const char *percent_path, url_table_use use)
 {
+	bool indexed = use == url_table_use::abbreviation;
 	if (strlen(prefix_url) > MAX_URL_LENGTH) {
 		fprintf(stderr, "%s: prefix URL is longer than %zu characters\n", program_name,
 			MAX_URL_LENGTH);
 		return -EIO;
 	}
 	memset(table.entries, 0, sizeof table.entries);
-	clear_abbreviation_index(table.trie);
+	if (indexed)
+		clear_abbreviation_index(table.trie);
 
 	FILE *map = fopen(map_path, "r");
 	if (!map) {
@@ -197,7 +199,8 @@ int load_pdr_url_map(url_table &table, const char *map_path, const char *prefix_
 	if (percent_path && !(percent = open_percent_file(percent_path)))
 		return -EIO;
 	compose_table(table, prefix_url, map_path);
-	build_abbreviation_index(table);
+	if (indexed)
+		build_abbreviation_index(table);
 	if (percent && write_percent_file(percent, percent_path, table) != 0)
 		return -EIO;
 	return 0;

@@ -135,11 +135,16 @@ struct url_table {
 	url_table &operator=(const url_table &) = delete;
 };
 
+// What a run does with the table: encode abbreviates strings with it, which
+// needs the index; decode only expands macros, by id.
+enum class url_table_use { expansion, abbreviation };
+
 // Reads the map into table (all of it replaced), composes every URL with
-// prefix_url as the URL of id 1, indexes the URLs for abbreviation and
-// writes the percent file when percent_path is not null.  Returns 0 or -EIO
-// after a message.
+// prefix_url as the URL of id 1, indexes the URLs when the table is for
+// abbreviation (a table loaded for expansion must not be abbreviated with)
+// and writes the percent file when percent_path is not null.  Returns 0 or
+// -EIO after a message.
 int load_pdr_url_map(url_table &table, const char *map_path, const char *prefix_url,
-		     const char *percent_path);
+		     const char *percent_path, url_table_use use);
 
 #endif

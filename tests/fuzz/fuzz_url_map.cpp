@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	FILE *saved = stderr;
 	stderr = quiet;
 	int status = load_pdr_url_map(table, map.c_str(), text.substr(0, text.find('\n')).c_str(),
-				      nullptr);
+				      nullptr, url_table_use::abbreviation);
 	stderr = saved;
 	if (status == 0) {
 		std::string_view abbreviated = abbreviate_urls(table, text.c_str(), size, buffer);

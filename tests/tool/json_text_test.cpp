@@ -159,7 +159,8 @@ protected:
 		rde_bej_init();
 		json_c_set_serialization_double_format(REAL_FORMAT, JSON_C_OPTION_GLOBAL);
 		std::string map = data_dir() + "map";
-		ASSERT_EQ(0, load_pdr_url_map(urls, map.c_str(), "/redfish/v1", nullptr));
+		ASSERT_EQ(0, load_pdr_url_map(urls, map.c_str(), "/redfish/v1", nullptr,
+					      url_table_use::abbreviation));
 	}
 };
 

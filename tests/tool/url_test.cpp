@@ -20,7 +20,8 @@ void load(const std::string &map, const char *prefix = "/redfish/v1")
 {
 	std::string path = make_temp_dir() + "/map";
 	write_file(path, map);
-	ASSERT_EQ(0, load_pdr_url_map(table, path.c_str(), prefix, nullptr));
+	ASSERT_EQ(0, load_pdr_url_map(table, path.c_str(), prefix, nullptr,
+				      url_table_use::abbreviation));
 }
 
 std::string abbreviate(const std::string &s)
