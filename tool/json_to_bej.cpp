@@ -162,14 +162,14 @@ int convert_json_value(json_walk &walk, const char *name, json_object *value, js
 
 int walk_document(json_walk &walk, json_object *root)
 {
-	switch (json_object_get_type(root)) {
+	json_type type = json_object_get_type(root);
+	switch (type) {
 	case json_type_object:
 		return convert_json_object(walk, root);
 	case json_type_array:
 		return convert_json_elements(walk, root);
 	default:
-		return convert_json_value(walk, nullptr, root, json_object_get_type(root),
-					  scope_type(walk));
+		return convert_json_value(walk, nullptr, root, type, scope_type(walk));
 	}
 }
 
