@@ -100,7 +100,6 @@ TEST(UrlAbbreviation, TableNeverLoadedChangesNothing)
 
 TEST(UrlAbbreviation, LongStringsAreNeverCut)
 {
-
 	load("ff 0 a\n5 1 Systems\n");
 	std::string quotes, fives;  // a letter becomes five characters
 	for (int i = 0; i < 1000; i++)
