@@ -66,6 +66,36 @@ rde_bej_value *find_member(rde_bej_value *scope, const rde_bej_property *propert
 	return nullptr;
 }
 
+// The prediction slot for the member that follows the last one of scope.
+rde_bej_builder::prediction &prediction_slot(rde_bej_builder *builder, const rde_bej_value *scope)
+{
+	const rde_bej_property *previous = scope->children_last ? scope->children_last->property
+								: nullptr;
+	uint64_t key = reinterpret_cast<uintptr_t>(scope->property) ^
+		       (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(previous)) << 7);
+	auto &slot = builder->predictions[(key * 0x9E3779B97F4A7C15u) >> 58];
+	if (slot.scope != scope->property || slot.previous != previous)
+		slot = {scope->property, previous, nullptr};
+	return slot;
+}
+
+// The property the name selects in scope when it is the one predicted
+// there, else nullptr.  A prediction is always a property that a full
+// lookup in this set found.  Its name either has no "@" (a member of the
+// set) or begins with one (an annotation), so the same name finds it
+// again, as long as annotations are still looked up in its dictionary.
+const rde_bej_property *predict_member(const rde_bej_builder *builder,
+				       const rde_bej_builder::prediction &slot, const char *name)
+{
+	const rde_bej_property *p = slot.next;
+	if (!p || (p->name[0] == '@' && p->dictionary != builder->context->annotation_dictionary))
+		return nullptr;
+	size_t k = 0;
+	while (k < p->name_length && name[k] == p->name[k])
+		k++;
+	return k == p->name_length && name[k] == '\0' ? p : nullptr;
+}
+
 // The property a name selects in scope, with the property it annotates.  A
 // name rde_bej_get_property_type has just resolved there is taken from it
 // when it is still the same text (it names no annotated property then: its
@@ -84,9 +114,17 @@ const rde_bej_property *resolve(rde_bej_builder *builder, const rde_bej_value *s
 			return p;
 		}
 	}
-	if (name && !scope_takes_names(scope, name))
+	if (!name)
+		return find_property_by_name(builder->context, name, scope, annotated);
+	auto &slot = prediction_slot(builder, scope);
+	if (const rde_bej_property *p = predict_member(builder, slot, name)) {
+		*annotated = nullptr;
+		return p;
+	}
+	if (!scope_takes_names(scope, name))
 		return nullptr;
-	return find_property_by_name(builder->context, name, scope, annotated);
+	slot.next = find_property_by_name(builder->context, name, scope, annotated);
+	return slot.next;
 }
 
 int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type, rde_bej_value **result)
@@ -334,8 +372,16 @@ extern "C" int rde_bej_get_property_type(rde_bej_builder *builder, const char *n
 		return -EINVAL;
 	const rde_bej_value *scope = builder->current;
 	const rde_bej_property *property = nullptr;
-	if (!name || scope_takes_names(scope, name))
+	if (!name) {
 		property = find_property_by_name(builder->context, name, scope, nullptr);
+	} else {
+		auto &slot = prediction_slot(builder, scope);
+		property = predict_member(builder, slot, name);
+		if (!property && scope_takes_names(scope, name)) {
+			property = find_property_by_name(builder->context, name, scope, nullptr);
+			slot.next = property;
+		}
+	}
 	if (!property) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unable to find a property named '%s' in '%s'",
 			    shown_name(name), shown_name(scope->property->name));
