@@ -348,7 +348,10 @@ size_t abbreviate_into(const url_trie &trie, const char *text, size_t n, char *o
 			i = skip_plain(trie, text, n, i);
 		if (text[i] == '\0')
 			break;
-		piece p = rule_at(trie, text, n, i);
+		// A quote outranks every other rule and is one character long:
+		// it needs no walk.
+		piece p = text[i] == '"' ? piece{&REPLACEMENTS[QUOTE_RANK], 1}
+					 : rule_at(trie, text, n, i);
 		if (p.advance == 0) {
 			i++;
 			continue;
