@@ -66,6 +66,15 @@ rde_bej_value *find_member(rde_bej_value *scope, const rde_bej_property *propert
 	return nullptr;
 }
 
+// Whether name is the property's whole name.
+bool is_named(const rde_bej_property *property, const char *name)
+{
+	size_t k = 0;
+	while (k < property->name_length && name[k] == property->name[k])
+		k++;
+	return k == property->name_length && name[k] == '\0';
+}
+
 // The prediction slot for the member that follows the last one of scope.
 rde_bej_builder::prediction &prediction_slot(rde_bej_builder *builder, const rde_bej_value *scope)
 {
@@ -90,10 +99,27 @@ const rde_bej_property *predict_member(const rde_bej_builder *builder,
 	const rde_bej_property *p = slot.next;
 	if (!p || (p->name[0] == '@' && p->dictionary != builder->context->annotation_dictionary))
 		return nullptr;
-	size_t k = 0;
-	while (k < p->name_length && name[k] == p->name[k])
-		k++;
-	return k == p->name_length && name[k] == '\0' ? p : nullptr;
+	return is_named(p, name) ? p : nullptr;
+}
+
+// The property the name selects in scope, the predicted one first, and
+// the property it annotates when asked for; it becomes the prediction.
+// Inlined into its two callers: a call per value costs more than a hit.
+[[gnu::always_inline]] inline const rde_bej_property *find_named(rde_bej_builder *builder,
+								 const rde_bej_value *scope,
+								 const char *name,
+								 const rde_bej_property **annotated)
+{
+	auto &slot = prediction_slot(builder, scope);
+	if (const rde_bej_property *p = predict_member(builder, slot, name)) {
+		if (annotated)
+			*annotated = nullptr;
+		return p;
+	}
+	if (!scope_takes_names(scope, name))
+		return nullptr;
+	slot.next = find_property_by_name(builder->context, name, scope, annotated);
+	return slot.next;
 }
 
 // The property a name selects in scope, with the property it annotates.  A
@@ -104,27 +130,13 @@ const rde_bej_property *resolve(rde_bej_builder *builder, const rde_bej_value *s
 				const char *name, const rde_bej_property **annotated)
 {
 	const auto &last = builder->resolved;
-	if (name && name == last.name && scope->property == last.scope) {
-		const rde_bej_property *p = last.property;
-		size_t k = 0;
-		while (k < p->name_length && name[k] == p->name[k])
-			k++;
-		if (k == p->name_length && name[k] == '\0') {
-			*annotated = nullptr;
-			return p;
-		}
-	}
-	if (!name)
-		return find_property_by_name(builder->context, name, scope, annotated);
-	auto &slot = prediction_slot(builder, scope);
-	if (const rde_bej_property *p = predict_member(builder, slot, name)) {
+	if (name && name == last.name && scope->property == last.scope &&
+	    is_named(last.property, name)) {
 		*annotated = nullptr;
-		return p;
+		return last.property;
 	}
-	if (!scope_takes_names(scope, name))
-		return nullptr;
-	slot.next = find_property_by_name(builder->context, name, scope, annotated);
-	return slot.next;
+	return name ? find_named(builder, scope, name, annotated)
+		    : find_property_by_name(builder->context, name, scope, annotated);
 }
 
 int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type, rde_bej_value **result)
@@ -371,17 +383,9 @@ extern "C" int rde_bej_get_property_type(rde_bej_builder *builder, const char *n
 	if (!builder || !type)
 		return -EINVAL;
 	const rde_bej_value *scope = builder->current;
-	const rde_bej_property *property = nullptr;
-	if (!name) {
-		property = find_property_by_name(builder->context, name, scope, nullptr);
-	} else {
-		auto &slot = prediction_slot(builder, scope);
-		property = predict_member(builder, slot, name);
-		if (!property && scope_takes_names(scope, name)) {
-			property = find_property_by_name(builder->context, name, scope, nullptr);
-			slot.next = property;
-		}
-	}
+	const rde_bej_property *property = name ? find_named(builder, scope, name, nullptr)
+						: find_property_by_name(builder->context, name,
+									scope, nullptr);
 	if (!property) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unable to find a property named '%s' in '%s'",
 			    shown_name(name), shown_name(scope->property->name));
