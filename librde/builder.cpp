@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -74,6 +75,8 @@ bool is_named(const rde_bej_property *property, const char *name)
 		k++;
 	return k == property->name_length && name[k] == '\0';
 }
+
+static_assert(std::size(rde_bej_builder{}.predictions) == 64, "prediction_slot hashes to 6 bits");
 
 // The prediction slot for the member that follows the last one of scope.
 rde_bej_builder::prediction &prediction_slot(rde_bej_builder *builder, const rde_bej_value *scope)
