@@ -458,12 +458,10 @@ extern "C" int rde_bej_add_string(rde_bej_builder *builder, const char *name, co
 	if (status)
 		return status;
 	v->payload.string = nullptr;
-	// One scan finds the first "%" or the end, and the length with it.
-	const char *percent = value + std::strcspn(value, "%");
-	v->deferred_binding = *percent == '%' ? 1 : 0;
-	size_t size = static_cast<size_t>(percent - value) + 1;
-	if (*percent)
-		size += std::strlen(percent + 1) + 1;
+	// The length first, then "%" within it: both scans are the C
+	// library's fastest, where a scan for either byte is not.
+	size_t size = std::strlen(value) + 1;
+	v->deferred_binding = std::memchr(value, '%', size - 1) ? 1 : 0;
 	char *copy = static_cast<char *>(value_buffer_alloc(builder->arena, size));
 	if (!copy) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value",
