@@ -325,9 +325,19 @@ size_t abbreviate_into(const url_trie &trie, const char *text, size_t n, char *o
 		       bool *changed, size_t *end)
 {
 	size_t o = 0;
-	auto put = [&](const char *data, size_t length) {
-		if (length != 0 && o + length <= capacity)
-			memcpy(out + o, data, length);
+	// Copies text[from, to).  A run of up to sixteen characters is copied
+	// as two words where both the text (its NUL included) and the buffer
+	// hold them: most runs between rules are short, and a call to
+	// memcpy() costs more than the copy.
+	auto put = [&](size_t from, size_t to) {
+		size_t length = to - from;
+		if (length <= 16 && from + 16 <= n + 1 && o + 16 <= capacity) {
+			uint64_t words[2];
+			memcpy(words, text + from, sizeof words);
+			memcpy(out + o, words, sizeof words);
+		} else if (length != 0 && o + length <= capacity) {
+			memcpy(out + o, text + from, length);
+		}
 		o += length;
 	};
 	// A whole word where the buffer has room for it, the bytes after the
@@ -356,7 +366,7 @@ size_t abbreviate_into(const url_trie &trie, const char *text, size_t n, char *o
 			i++;
 			continue;
 		}
-		put(text + plain, i - plain);
+		put(plain, i);
 		put_replacement(*p.text);
 		i += p.advance;
 		plain = i;
@@ -366,7 +376,7 @@ size_t abbreviate_into(const url_trie &trie, const char *text, size_t n, char *o
 	// Unchanged text is used as it is: nothing to copy.
 	if (!*changed)
 		return i;
-	put(text + plain, i - plain);
+	put(plain, i);
 	return o;
 }
 
