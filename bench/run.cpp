@@ -75,7 +75,20 @@ double first_quartile(std::vector<double> values)
 	return values.empty() ? 0 : values[(values.size() - 1) / 4];
 }
 
-// One measured command and its samples.
+// The median over the runs of a's time divided by b's time in the same
+// run.  A busy host slows every command of a run alike, often by half
+// or more, so a ratio within a run moves far less than one of medians
+// taken over runs of which some were slowed and some not.
+double paired_ratio(const std::vector<double> &a, const std::vector<double> &b)
+{
+	std::vector<double> ratios;
+	for (size_t k = 0; k < a.size() && k < b.size(); k++)
+		if (b[k] > 0)
+			ratios.push_back(a[k] / b[k]);
+	return median(ratios);
+}
+
+// One measured command and its samples, in the order of the runs.
 struct row {
 	std::string label;
 	std::vector<std::string> argv;
@@ -160,8 +173,8 @@ bool prepare(const tools &t, const std::string &base)
 void print_rows(const std::vector<row> &rows)
 {
 	const row &parse = rows[0], &print = rows[1];
-	printf("%-30s %9s %9s %14s %14s %14s\n", "", "time s", "peak MiB", "time ratio",
-	       "peak ratio", "q1 time ratio");
+	printf("%-30s %9s %9s %14s %14s %14s %14s\n", "", "time s", "peak MiB", "time ratio",
+	       "peak ratio", "q1 time ratio", "paired ratio");
 	for (const row &r : rows) {
 		printf("%-30s %9.3f %9.1f", r.label.c_str(), r.seconds(), r.mib());
 		const row *floor = r.label.find("encode") != std::string::npos   ? &parse
@@ -169,9 +182,10 @@ void print_rows(const std::vector<row> &rows)
 										 : nullptr;
 		const char *of = floor == &parse ? "parse" : "print";
 		if (floor)
-			printf(" %6.2f x %-5s %6.2f x %-5s %6.2f x %-5s",
+			printf(" %6.2f x %-5s %6.2f x %-5s %6.2f x %-5s %6.2f x %-5s",
 			       r.seconds() / floor->seconds(), of, r.mib() / floor->mib(), of,
-			       r.fast_seconds() / floor->fast_seconds(), of);
+			       r.fast_seconds() / floor->fast_seconds(), of,
+			       paired_ratio(r.times(), floor->times()), of);
 		printf("\n");
 	}
 }
@@ -199,7 +213,8 @@ bool bench_input(const tools &t, const fs::path &dir, const std::string &name)
 		for (row &r : rows)
 			if (!measure(t, r))
 				return false;
-	printf("== %s: %zu bytes of JSON, %zu of BEJ; medians of %d runs (q1: first quartiles)\n",
+	printf("== %s: %zu bytes of JSON, %zu of BEJ; medians of %d runs (q1: first quartiles;"
+	       " paired: median of the ratios within each run)\n",
 	       name.c_str(), fs::file_size(base + ".json"), fs::file_size(base + ".bej"), t.runs);
 	print_rows(rows);
 	printf("\n");
