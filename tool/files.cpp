@@ -79,20 +79,21 @@ char *new_input_buffer(buffer_placement placement)
 	return mapping == MAP_FAILED ? nullptr : static_cast<char *>(mapping);
 }
 
-// Puts in place, in one call, the whole pages of buffer that reading a
-// regular file of its size fills: cheaper than the fault per page that
-// the read would take.  Anything else (a pipe, a terminal) gets its pages
-// as its bytes arrive, as does a system without the call (Linux before
-// 5.14); a failure changes nothing.
+// Puts in place, in one call, the whole pages of buffer that reading the
+// rest of a regular file fills: cheaper than the fault per page that the
+// read would take.  Anything else (a pipe, a terminal) gets its pages as
+// its bytes arrive, as does a system without the call (Linux before 5.14);
+// a failure changes nothing.
 void prefault_input(FILE *stream, char *buffer)
 {
 #if defined(MADV_POPULATE_WRITE)
 	struct stat st;
 	long page = sysconf(_SC_PAGESIZE);
-	if (page <= 0 || fstat(fileno(stream), &st) != 0 || !S_ISREG(st.st_mode) ||
-	    st.st_size <= 0)
+	off_t offset = ftello(stream);
+	if (page <= 0 || offset < 0 || fstat(fileno(stream), &st) != 0 ||
+	    !S_ISREG(st.st_mode) || st.st_size <= offset)
 		return;
-	auto size = static_cast<uintmax_t>(st.st_size);
+	auto size = static_cast<uintmax_t>(st.st_size - offset);
 	size_t filled = size < INPUT_BUFFER_SIZE ? static_cast<size_t>(size) : INPUT_BUFFER_SIZE;
 	auto mask = ~(static_cast<uintptr_t>(page) - 1);
 	uintptr_t start = (reinterpret_cast<uintptr_t>(buffer) + static_cast<uintptr_t>(page) - 1) &
