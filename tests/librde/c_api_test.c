@@ -103,6 +103,13 @@ int main(void)
 	CHECK(rde_bej_get_scope_type(NULL, &type) == -EINVAL &&
 	      rde_bej_get_property_type(NULL, "I", &type) == -EINVAL && type == 0);
 	CHECK(rde_bej_add_dictionary(context, 0, NULL, NULL, 1) == -EINVAL);
+	/* The library's own copy of the registered bytes, for the entry readers. */
+	size_t size = 0;
+	const rde_bej_dictionary *registered = rde_bej_dictionary_first(context);
+	const uint8_t *copy = rde_bej_dictionary_get_data(registered, &size);
+	CHECK(copy && copy != schema && size == sizeof schema && memcmp(copy, schema, size) == 0);
+	CHECK(rde_bej_dictionary_get_data(registered, NULL) == copy &&
+	      !rde_bej_dictionary_get_data(NULL, &size));
 	rde_bej_context_free(context);
 	CHECK(strcmp(rde_bej_data_type_name(13), "unknown") == 0); /* reserved */
 	CHECK(rde_bej_dictionary_get_schema_type(NULL) == -1 && !rde_bej_dictionary_get_name(NULL));
