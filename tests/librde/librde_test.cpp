@@ -76,7 +76,7 @@ std::vector<std::string> cases_in(const std::string &kind)
 int status_named(std::string name)
 {
 	name.erase(0, name.rfind('-', 0) == 0 ? 1 : 0);
-	for (int e : {EINVAL, ENOENT, EEXIST, ERANGE})
+	for (int e : {EINVAL, ENOENT, EEXIST, ERANGE, EOPNOTSUPP})
 		if (name == strerrorname_np(e))
 			return -e;
 	return name == "0" ? 0 : -1;  // an unknown name fails the case
@@ -305,7 +305,7 @@ TEST(Vectors, Encodings)
 						"Root", locator);
 		int sticky = b ? run_calls(b, member(o, "calls"), member(o, "one_name_buffer")) : 0;
 		std::string first = b ? encoded(&status, rde_bej_encode, b) : "";
-		EXPECT_EQ(status, sticky);
+		EXPECT_EQ(status, sticky ? sticky : status_named(text(o, "encode_status", "0")));
 		EXPECT_EQ(log.text(), text_or(dir + "/expected.log"));
 		if (file_exists(dir + "/expected.hex")) {
 			EXPECT_EQ(first, hex_file(dir + "/expected.hex"));
