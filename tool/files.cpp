@@ -90,8 +90,8 @@ void prefault_input(FILE *stream, char *buffer)
 	struct stat st;
 	long page = sysconf(_SC_PAGESIZE);
 	off_t offset = ftello(stream);
-	if (page <= 0 || offset < 0 || fstat(fileno(stream), &st) != 0 ||
-	    !S_ISREG(st.st_mode) || st.st_size <= offset)
+	if (page <= 0 || offset < 0 || fstat(fileno(stream), &st) != 0 || !S_ISREG(st.st_mode) ||
+	    st.st_size <= offset)
 		return;
 	auto size = static_cast<uintmax_t>(st.st_size - offset);
 	size_t filled = size < INPUT_BUFFER_SIZE ? static_cast<size_t>(size) : INPUT_BUFFER_SIZE;
