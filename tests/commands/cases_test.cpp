@@ -51,11 +51,15 @@ run_result run_commands(const std::string &line, const std::string &tmp)
 	std::string word;
 	run_result all{0, "", ""};
 	while (all.status == 0 && words >> word) {
+		run_options options;
+		// NAME=VALUE words before the program are set in its environment.
+		for (bool more = true; more && word.find('=') != std::string::npos;
+		     more = static_cast<bool>(words >> word))
+			options.env.push_back(word);
 		std::vector<std::string> argv = target_launcher();
 		argv.push_back(word == "rde-inspect" ? RDE_INSPECT_PATH
 			       : word == "bejconv"   ? bejconv_path()
 						     : RDE_DICTC_PATH);
-		run_options options;
 		while (words >> word && word != "&&") {
 			if (word == "<" && words >> word)
 				options.input = read_file(expand(word, tmp));
