@@ -69,7 +69,12 @@ TEST(UrlAbbreviation, AgreesWithAPlainScanOfTheTable)
 			char line[32];
 			snprintf(line, sizeof line, pick(2) ? "%x %x " : "0x%X %X ", id,
 				 pick(3) ? pick(id < 254 ? id + 2 : 256) : pick(256));
-			map += line + std::string("ab/1\"T").substr(pick(6), pick(5)) + "\n";
+			// Short names, and now and then a long one (at most the 29
+			// characters a name may have): a long label.
+			map += line +
+			       (pick(8) ? std::string("ab/1\"T").substr(pick(6), pick(5))
+					: std::string(9 + pick(21), "ab"[pick(2)])) +
+			       "\n";
 		}
 		load(map, round % 3 ? "/redfish/v1" : "/r");
 		// Plain text between the rules comes in runs of every length.
@@ -83,8 +88,15 @@ TEST(UrlAbbreviation, AgreesWithAPlainScanOfTheTable)
 		for (int k = 0; k < 40; k++) {
 			std::string s;
 			for (size_t p = pick(k == 0 ? 400 : 30); p > 0; p--) {
-				const std::string &u = pieces[pick(pieces.size())];
-				s += pick(4) ? u : u.substr(0, pick(u.size() + 1));
+				// A piece whole, cut short, or with one byte changed:
+				// every byte of a label must be compared.
+				std::string u = pieces[pick(pieces.size())];
+				unsigned how = pick(8);
+				if (how < 2)
+					u.resize(pick(u.size() + 1));
+				else if (how == 2 && !u.empty())
+					u[pick(u.size())] = '#';
+				s += u;
 			}
 			ASSERT_EQ(abbreviate(s), plain_scan(s)) << "map:\n" << map << "text: " << s;
 		}
