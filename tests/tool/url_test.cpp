@@ -138,6 +138,8 @@ TEST(UrlExpansion, FollowsTheRulesUpToTheLimit)
 	EXPECT_EQ(expand("%L005!%L0x%L300 %L0256"), "/redfish/v1/Systems!x%L300 %L0256");
 	EXPECT_EQ(expand("%I %L") + expand("%I"), "%I %L%I") << "too short";
 	EXPECT_EQ(expand("a%C"), "a/redfish/v1/Chassis/1") << "two characters at the end";
+	EXPECT_EQ(expand("W\\/x W\\nx W\\\\/ Wx W\\"), "W/x W\\nx W\\\\/ Wx W\\")
+		<< "only W\\/ loses its backslash";
 
 	// The step that crosses the limit is written whole, then nothing more.
 	std::string text = std::string(EXPANSION_LIMIT - 1, 'a') + "%L6%L6";
