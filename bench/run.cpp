@@ -114,7 +114,7 @@ struct row {
 
 struct tools {
 	std::string measure, floor, bejconv, earlier;
-	int runs = 5;
+	int runs = 21;
 };
 
 bool measure(const tools &t, row &r)

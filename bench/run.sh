@@ -14,7 +14,7 @@ set -euo pipefail
 source_dir="$(cd "$(dirname "$0")/.." && pwd)"
 build="$source_dir/build/bench"
 earlier=""
-runs=5
+runs=21
 for arg in "$@"; do
 	case $arg in
 	--earlier=*) earlier="${arg#*=}" ;;
