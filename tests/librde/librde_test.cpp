@@ -352,7 +352,10 @@ std::string value_text(rde_bej_value *value, uint32_t type)
 	return out.str();
 }
 
-void dump(rde_bej_value *value, int level, size_t position, std::ostringstream &out)
+// Leaves are read through the getter of read_as when that is a data type's
+// name, else through their own.
+void dump(rde_bej_value *value, int level, size_t position, const std::string &read_as,
+	  std::ostringstream &out)
 {
 	const char *name = rde_bej_get_name(value);
 	uint32_t type = rde_bej_get_type(value);
@@ -363,12 +366,17 @@ void dump(rde_bej_value *value, int level, size_t position, std::ostringstream &
 		out << name;
 	else
 		out << '[' << position << ']';
-	out << ' ' << rde_bej_data_type_name(type) << value_text(value, type) << '\n';
+	bool container = type == RDE_BEJ_DATA_TYPE_SET || type == RDE_BEJ_DATA_TYPE_ARRAY;
+	uint32_t getter = type;
+	for (uint32_t t = 0; t < 16 && !container; t++)
+		if (read_as == rde_bej_data_type_name(t))
+			getter = t;
+	out << ' ' << rde_bej_data_type_name(type) << value_text(value, getter) << '\n';
 	size_t i = 0;
-	if (type == RDE_BEJ_DATA_TYPE_SET || type == RDE_BEJ_DATA_TYPE_ARRAY) {
+	if (container) {
 		for (rde_bej_value *c = rde_bej_get_first_child(value); c;
 		     c = rde_bej_get_next_sibling(c))
-			dump(c, level + 1, i++, out);
+			dump(c, level + 1, i++, read_as, out);
 	}
 }
 
@@ -432,7 +440,7 @@ TEST(Vectors, Decodings)
 		int status = rde_bej_decode(context.get(), text(o, "name", dictionary).c_str(), 0,
 					    bytes.data(), bytes.size(), locator, &root);
 		if (status == 0)
-			dump(root, 0, 0, tree);
+			dump(root, 0, 0, text(o, "read_as"), tree);
 		EXPECT_EQ(log.text(), log_lines);
 		EXPECT_EQ(status, status_named(status_line));
 		if (file_exists(dir + "/tree")) {
