@@ -5,6 +5,7 @@
 #include "bej_to_json.h"
 #include "expansion.h"
 #include "files.h"
+#include "json_parse.h"
 #include "json_text.h"
 #include "json_to_bej.h"
 #include "options.h"
@@ -149,6 +150,12 @@ int build_locator(run_resources &res, const char *name, int schema_type, const c
 	return 0;
 }
 
+// The input is parsed a quarter of a MiB first, then a MiB at a time: a
+// first piece of its own so that a small text is one piece, and pieces small
+// enough to follow how fast the tree grows.
+constexpr size_t FIRST_PARSE_PIECE = 256 << 10;
+constexpr size_t PARSE_PIECE = 1 << 20;
+
 // Reads the input and parses it with json-c into res.json_root.
 bool parse_input(run_resources &res)
 {
@@ -165,10 +172,9 @@ bool parse_input(run_resources &res)
 		return false;
 	}
 	// The buffer is zero-filled and the data shorter than it, so the text
-	// ends at the first NUL byte; json-c is given that NUL as well, which
-	// completes a top-level number or literal at the very end of the text.
-	res.json_root = json_tokener_parse_ex(tokener.get(), input.data,
-					      static_cast<int>(strlen(input.data) + 1));
+	// ends at the first NUL byte, which json-c is given as well.
+	res.json_root = parse_json_text(tokener.get(), input.data, strlen(input.data) + 1,
+					FIRST_PARSE_PIECE, PARSE_PIECE);
 	enum json_tokener_error error = json_tokener_get_error(tokener.get());
 	if (error != json_tokener_success) {
 		json_object_put(res.json_root);
@@ -207,12 +213,15 @@ bool encode_document(const settings &set, run_resources &res, const char *name, 
 // in memory are used again rather than new ones faulted in.  Small chunks
 // are merged with their free neighbours when released, while they are
 // still in the cache, rather than all at once, cold, when a block is
-// next carved out.
+// next carved out.  The heap is never trimmed either: the pages put in
+// place ahead of the parse lie beyond its last block until the tree reaches
+// them.
 void place_encode_memory()
 {
-#if defined(M_MXFAST) && defined(M_MMAP_THRESHOLD)
+#if defined(M_MXFAST) && defined(M_MMAP_THRESHOLD) && defined(M_TRIM_THRESHOLD)
 	mallopt(M_MXFAST, 0);
 	mallopt(M_MMAP_THRESHOLD, 2 * INPUT_BUFFER_SIZE);
+	mallopt(M_TRIM_THRESHOLD, 4 * INPUT_BUFFER_SIZE);
 #endif
 }
 

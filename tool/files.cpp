@@ -3,6 +3,7 @@
 // that fails before writing leaves no output file.
 #include "files.h"
 
+#include "pages.h"
 #include "program.h"
 
 #include <cerrno>
@@ -79,32 +80,19 @@ char *new_input_buffer(buffer_placement placement)
 	return mapping == MAP_FAILED ? nullptr : static_cast<char *>(mapping);
 }
 
-// Puts in place, in one call, the whole pages of buffer that reading the
-// rest of a regular file fills: cheaper than the fault per page that the
-// read would take.  Anything else (a pipe, a terminal) gets its pages as
-// its bytes arrive, as does a system without the call (Linux before 5.14);
-// a failure changes nothing.
+// Puts in place, in one call, the pages of buffer that reading the rest of
+// a regular file fills.  Anything else (a pipe, a terminal) gets its pages
+// as its bytes arrive.
 void prefault_input(FILE *stream, char *buffer)
 {
-#if defined(MADV_POPULATE_WRITE)
 	struct stat st;
-	long page = sysconf(_SC_PAGESIZE);
 	off_t offset = ftello(stream);
-	if (page <= 0 || offset < 0 || fstat(fileno(stream), &st) != 0 || !S_ISREG(st.st_mode) ||
+	if (offset < 0 || fstat(fileno(stream), &st) != 0 || !S_ISREG(st.st_mode) ||
 	    st.st_size <= offset)
 		return;
 	auto size = static_cast<uintmax_t>(st.st_size - offset);
-	size_t filled = size < INPUT_BUFFER_SIZE ? static_cast<size_t>(size) : INPUT_BUFFER_SIZE;
-	auto mask = ~(static_cast<uintptr_t>(page) - 1);
-	uintptr_t start = (reinterpret_cast<uintptr_t>(buffer) + static_cast<uintptr_t>(page) - 1) &
-			  mask;
-	uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + filled) & mask;
-	if (end > start)
-		madvise(reinterpret_cast<void *>(start), end - start, MADV_POPULATE_WRITE);
-#else
-	(void)stream;
-	(void)buffer;
-#endif
+	populate_pages(buffer,
+		       size < INPUT_BUFFER_SIZE ? static_cast<size_t>(size) : INPUT_BUFFER_SIZE);
 }
 
 }  // namespace
