@@ -1,5 +1,5 @@
 // Parsing in pieces.  json-c takes a text in as many pieces as it is given,
-// with the same result: the pieces only give the walk places to put the
+// with the same result: the pieces only give the parse places to put the
 // next stretch of heap pages in place, in one call rather than a fault per
 // page as the tree grows into them.
 #include "json_parse.h"

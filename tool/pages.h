@@ -16,7 +16,9 @@ bool populate_pages(void *start, size_t length);
 // ahead of each step from what the previous step took.  The heap's free
 // end is found by allocating a probe block and releasing it at once: in a
 // heap that only grows, a block larger than any hole comes from that end.
-// A step whose probe lands elsewhere is not prepared.
+// A step whose probe lands elsewhere is not prepared.  The heap must not be
+// trimmed meanwhile (mallopt(M_TRIM_THRESHOLD)), or the released probe
+// takes the prepared pages back with it.
 class heap_lookahead {
 public:
 	// Largest stretch prepared ahead of one step (and the probe's size).
