@@ -124,8 +124,10 @@ TEST(Special, FilesAndSizes)
 	EXPECT_EQ(err("-s " + fifo + " encode-locator"), name + fifo + ": Invalid argument\n");
 	EXPECT_EQ(err("-l Status/Health encode-locator >/dev/full"),
 		  name + "failed to write out output\n");
-	EXPECT_EQ(err("-m /dev/null encode", std::string(8388608, ' ')),
-		  name + "input is too large\n");
+	for (size_t size : {8388608, 8388608 + 4096})
+		EXPECT_EQ(err("-m /dev/null encode", std::string(size, ' ')),
+			  name + "input is too large\n")
+			<< size;
 	EXPECT_EQ(err("-m /dev/null encode", std::string(8388607, ' ')),
 		  name + "unexpected end of data\n")
 		<< "one byte less is parsed";
