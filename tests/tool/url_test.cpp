@@ -135,7 +135,8 @@ TEST(UrlExpansion, FollowsTheRulesUpToTheLimit)
 		return std::string(out.data(),
 				   expand_url_macros(table, text.data(), text.size(), out.data()));
 	};
-	EXPECT_EQ(expand("%L005!%L0x%L300 %L0256"), "/redfish/v1/Systems!x%L300 %L0256");
+	EXPECT_EQ(expand("%L005!%L0x%L300 %L0256 %L1000"),
+		  "/redfish/v1/Systems!x%L300 %L0256 %L1000");
 	EXPECT_EQ(expand("%I %L") + expand("%I"), "%I %L%I") << "too short";
 	EXPECT_EQ(expand("a%C"), "a/redfish/v1/Chassis/1") << "two characters at the end";
 	EXPECT_EQ(expand("W\\/x W\\nx W\\\\/ Wx W\\"), "W/x W\\nx W\\\\/ Wx W\\")
