@@ -21,8 +21,10 @@ bool populate_pages(void *start, size_t length);
 // takes the prepared pages back with it.
 class heap_lookahead {
 public:
-	// Largest stretch prepared ahead of one step (and the probe's size).
-	static constexpr size_t MAX_AHEAD = 4 << 20;
+	// Largest stretch prepared ahead of one step, and the probe's size:
+	// below the size at which malloc() maps a block of its own
+	// (M_MMAP_THRESHOLD), or the probe never comes from the heap.
+	static constexpr size_t MAX_AHEAD = 8 << 20;
 
 	// Prepares for a step of `work` units, after which the heap is expected
 	// to grow as much per unit as in the previous step.
