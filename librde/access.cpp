@@ -178,7 +178,7 @@ extern "C" int rde_bej_get_real(const rde_bej_value *value, double *out)
 	if (type_mismatch(value, RDE_BEJ_DATA_TYPE_REAL,
 			  is_named(value) ? value->property->name : "null"))
 		return -EINVAL;
-	const rde_bej_real &real = *value->payload.real;
+	const rde_bej_real &real = real_of(value);
 	double result = static_cast<double>(real.whole) *
 			std::pow(10.0, static_cast<double>(real.exponent));
 	if (real.fraction != 0) {

@@ -102,7 +102,8 @@ struct rde_bej_arena;
 // One value node, for builder trees and decoded trees alike.  A tree has a
 // node for every value of the resource, so the payload is kept to eight
 // bytes: the rare reals and bytestrings live in buffers of their own (like
-// strings), and an integer's sign flag sits in the padding after the flags.
+// strings), read through real_of() and bytestring_of() only, and an
+// integer's sign flag sits in the padding after the flags.
 struct rde_bej_value {
 	const rde_bej_property *property;
 	rde_bej_value *parent;
@@ -112,9 +113,9 @@ struct rde_bej_value {
 		} integer;
 		uint64_t enum_option;
 		char *string;
-		rde_bej_real *real;
+		rde_bej_real *real_buffer;  // nullptr until a setter fills it
 		uint8_t boolean;
-		rde_bej_bytestring *bytestring;
+		rde_bej_bytestring *bytestring_buffer;  // nullptr until decoded
 		uint32_t resource_link;
 	} payload;
 	const rde_bej_property *annotated_property;
@@ -132,6 +133,11 @@ struct rde_bej_value {
 	rde_bej_value *children_last;
 	rde_bej_value *next;
 };
+
+// A node is created zeroed: a real or bytestring that nothing filled is the
+// zero real or the empty bytestring, as if its payload were inline.
+const rde_bej_real &real_of(const rde_bej_value *value);
+const rde_bej_bytestring &bytestring_of(const rde_bej_value *value);
 
 struct rde_bej_builder {
 	rde_bej_context *context;

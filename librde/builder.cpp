@@ -492,15 +492,15 @@ extern "C" int rde_bej_add_real(rde_bej_builder *builder, const char *name, uint
 		return builder_fail(builder, -EINVAL);
 	}
 	// The buffer of a real that this one replaces is used again.
-	if (!v->payload.real)
-		v->payload.real = static_cast<rde_bej_real *>(value_buffer_alloc(
+	if (!v->payload.real_buffer)
+		v->payload.real_buffer = static_cast<rde_bej_real *>(value_buffer_alloc(
 			builder->arena, sizeof(rde_bej_real), alignof(rde_bej_real)));
-	if (!v->payload.real) {
+	if (!v->payload.real_buffer) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value",
 			    shown_name(name));
 		return builder_fail(builder, -ENOMEM);
 	}
-	*v->payload.real = real;
+	*v->payload.real_buffer = real;
 	return 0;
 }
 

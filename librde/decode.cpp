@@ -108,7 +108,7 @@ int decode_real(rde_bej_arena *arena, rde_bej_value *value, const_cursor &c)
 			    describe_value(value, &name));
 		return -ENOMEM;
 	}
-	value->payload.real = real;
+	value->payload.real_buffer = real;
 	integer_problem integer;
 	real_problem problem = read_bej_real(c, real, &integer);
 	if (problem == real_problem::none)
@@ -285,7 +285,7 @@ int decode_bytes(rde_bej_arena *arena, rde_bej_value *value, const_cursor &c, bo
 	} else {
 		auto *bytestring = reinterpret_cast<rde_bej_bytestring *>(buffer);
 		*bytestring = {buffer + head, static_cast<uint32_t>(length)};
-		value->payload.bytestring = bytestring;
+		value->payload.bytestring_buffer = bytestring;
 	}
 	return 0;
 }

@@ -94,10 +94,10 @@ void encode_bool(const rde_bej_value *value, cursor &c)
 
 void encode_bytestring(const rde_bej_value *value, cursor &c)
 {
-	const rde_bej_bytestring *bs = value->payload.bytestring;
+	const rde_bej_bytestring &bs = bytestring_of(value);
 	size_t *buffer_length = &c.buffer_length;
-	RDE_ASSERT(bs->length <= *buffer_length);
-	c.write(bs->data, bs->length);
+	RDE_ASSERT(bs.length <= *buffer_length);
+	c.write(bs.data, bs.length);
 }
 
 size_t real_size(const rde_bej_real &real)
@@ -113,7 +113,7 @@ size_t real_size(const rde_bej_real &real)
 
 void encode_real(const rde_bej_value *value, cursor &c)
 {
-	const rde_bej_real &real = *value->payload.real;
+	const rde_bej_real &real = real_of(value);
 	encode_nnint(integer_size(real.whole, real.whole < 0), c);
 	encode_integer(real.whole, real.whole < 0, c);
 	encode_nnint(real.leading_zero_count, c);
@@ -201,13 +201,13 @@ int bej_value_size(rde_bej_value *value, unsigned type, uint64_t *size)
 		*size = string_size(value);
 		return 0;
 	case RDE_BEJ_DATA_TYPE_REAL:
-		*size = real_size(*value->payload.real);
+		*size = real_size(real_of(value));
 		return 0;
 	case RDE_BEJ_DATA_TYPE_BOOLEAN:
 		*size = 1;
 		return 0;
 	case RDE_BEJ_DATA_TYPE_BYTESTRING:
-		*size = value->payload.bytestring->length;
+		*size = bytestring_of(value).length;
 		return 0;
 	case RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION: {
 		// Only a value with an annotated property is written this way;

@@ -158,6 +158,18 @@ bool attach_arena(rde_bej_value *root, arena_blocks source)
 
 rde_bej_arena *tree_arena(rde_bej_value *root) { return tree_of(root)->arena; }
 
+const rde_bej_real &real_of(const rde_bej_value *value)
+{
+	static constexpr rde_bej_real zero{};
+	return value->payload.real_buffer ? *value->payload.real_buffer : zero;
+}
+
+const rde_bej_bytestring &bytestring_of(const rde_bej_value *value)
+{
+	static constexpr rde_bej_bytestring empty{};
+	return value->payload.bytestring_buffer ? *value->payload.bytestring_buffer : empty;
+}
+
 void *value_buffer_alloc(rde_bej_arena *arena, size_t size, size_t align)
 {
 	return arena_alloc(arena, size, align);
@@ -296,8 +308,7 @@ void format_trace_text(const rde_bej_value *value, unsigned type, char *text, si
 		std::snprintf(text, size, "%s", value->payload.string ? value->payload.string : "");
 		break;
 	case RDE_BEJ_DATA_TYPE_REAL: {
-		const rde_bej_real none{};  // a real whose buffer could not be had
-		const rde_bej_real &real = value->payload.real ? *value->payload.real : none;
+		const rde_bej_real &real = real_of(value);
 		std::snprintf(text, size, "%llu.%llu", static_cast<unsigned long long>(real.whole),
 			      static_cast<unsigned long long>(real.fraction));
 		break;
