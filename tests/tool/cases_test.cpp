@@ -21,6 +21,17 @@ std::string replace_all(std::string text, const std::string &from, const std::st
 	return text;
 }
 
+// Compiles DIR/NAME.json, or else the one of cases/, into OUT/NAME.bin.
+void compile(const std::string &dir, const std::string &name, const std::string &out)
+{
+	std::string own = dir + name + ".json", error;
+	std::vector<uint8_t> bytes;
+	ASSERT_TRUE(dictc::compile(read_file(file_exists(own) ? own : CASES + name + ".json"),
+				   &bytes, &error))
+		<< error;
+	write_bytes(out + "/" + name + ".bin", bytes);
+}
+
 class Cases : public testing::TestWithParam<std::string> {
 protected:
 	std::string path(const std::string &name) { return CASES + GetParam() + "/" + name; }
@@ -39,16 +50,6 @@ protected:
 		for (std::string line; std::getline(in, line);)
 			out.push_back(line);
 		return out;
-	}
-	// Compiles the case's NAME.json, or else the one of cases/, into NAME.bin.
-	void compile(const std::string &name)
-	{
-		std::string own = CASES + GetParam() + "/" + name + ".json", error;
-		std::vector<uint8_t> bytes;
-		ASSERT_TRUE(dictc::compile(
-			read_file(file_exists(own) ? own : CASES + name + ".json"), &bytes, &error))
-			<< error;
-		write_bytes(dir_ + "/" + name + ".bin", bytes);
 	}
 	// Holds the file an after.NAME file names to what it says.
 	void check_after(const std::string &name)
@@ -70,8 +71,8 @@ TEST_P(Cases, RunAsDescribed)
 	if (read_file(path("args")).find("@R@") != std::string::npos && redfish_dir().empty())
 		GTEST_SKIP() << "reference data absent";
 	write_file(dir_ + "/map", "");
-	compile("schema");
-	compile("annotation");
+	compile(CASES + GetParam() + "/", "schema", dir_);
+	compile(CASES + GetParam() + "/", "annotation", dir_);
 	std::vector<std::string> after;
 	for (const auto &f : std::filesystem::directory_iterator(CASES + GetParam())) {
 		std::string name = f.path().filename().string();
@@ -135,6 +136,40 @@ TEST(Special, FilesAndSizes)
 		EXPECT_EQ(err("encode", "{"),
 			  name + "/tmp/pdr_url_map: No such file or directory\n");
 	}
+}
+
+// Every data type as the leaf a locator names, fed every shape of JSON
+// document: leaf_shapes/table gives, for each, the bytes after the header or
+// what bejconv says on failure.
+TEST(Special, EveryLeafTakesEveryShape)
+{
+	std::string dir = make_temp_dir(), table = tests_source_dir() + "/tool/leaf_shapes/";
+	compile(table, "schema", dir);
+	compile(table, "annotation", dir);
+	write_file(dir + "/map", "");
+	std::istringstream rows(read_file(table + "table"));
+	int checked = 0;
+	for (std::string row; std::getline(rows, row);) {
+		std::istringstream words(row);
+		std::string leaf, input, marker, want;
+		if (!(words >> leaf >> input >> marker) || leaf[0] == '#')
+			continue;
+		std::getline(words >> std::ws, want);
+		run_result r = run_bejconv({"-s", dir + "/schema.bin", "-a",
+					    dir + "/annotation.bin", "-m", dir + "/map", "-l", leaf,
+					    "encode"},
+					   {.input = input});
+		std::string got =
+			r.status == 0 ? to_hex({r.out.begin() + std::min<size_t>(7, r.out.size()),
+						r.out.end()})
+				      : replace_all(r.err.substr(0, r.err.size() - 1), "\n", " | ");
+		EXPECT_EQ(marker + " " + got,
+			  marker + " " + (marker == "=>" ? to_hex(parse_hex(want)) : want))
+			<< leaf << " " << input;
+		EXPECT_EQ(r.status, marker == "=>" ? 0 : 1) << leaf << " " << input;
+		checked++;
+	}
+	EXPECT_EQ(13 * 8, checked);
 }
 
 }  // namespace
