@@ -201,10 +201,10 @@ rde_bej_value *alloc_bej_value(rde_bej_value *parent, rde_bej_arena *arena,
 			       const rde_bej_property *property,
 			       const rde_bej_property *annotated_property);
 // Where an arena takes its blocks.  A decoded tree is new memory filled at
-// once: its large blocks are mapped with their pages in place.  A builder's
-// tree usually grows while the caller releases the document it comes from:
-// all its blocks come from the heap, where they reuse what was released.
-enum class arena_blocks { mapped, heap };
+// once: its blocks come zeroed.  A builder's tree usually grows while the
+// caller releases the document it comes from: its blocks come from the heap
+// as they are, where they reuse what was released.
+enum class arena_blocks { zeroed, heap };
 // Gives a new root (no parent) the arena of its whole tree: its children
 // (new_bej_value) and their buffers (value_buffer_alloc) come from it and go
 // with the root.  Returns false (after a log line) when out of memory.

@@ -469,7 +469,7 @@ rde_bej_value *new_root(const rde_bej_dictionary *dictionary, const rde_bej_loca
 	if (locator && locator->count > 0)
 		property = locator->components[locator->count - 1].property;
 	rde_bej_value *root = alloc_bej_value(nullptr, nullptr, property, nullptr);
-	if (root && !attach_arena(root, arena_blocks::mapped)) {
+	if (root && !attach_arena(root, arena_blocks::zeroed)) {
 		rde_bej_value_free(root);
 		root = nullptr;
 	}

@@ -10,28 +10,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string_view>
-#include <sys/mman.h>
 #include <type_traits>
 
 struct rde_bej_arena {
 	struct block {
 		block *next;
-		size_t mapped;  // length of the mapping, 0 for a malloc block
 	};
 	block *blocks = nullptr;
 	unsigned char *position = nullptr;
 	size_t left = 0;
 	size_t next_size = 4096;
-	arena_blocks source = arena_blocks::mapped;
+	arena_blocks source = arena_blocks::zeroed;
 };
 
 namespace {
 
 constexpr size_t ARENA_ALIGN = alignof(std::max_align_t);
 constexpr size_t ARENA_MAX_BLOCK = size_t{1} << 20;
-constexpr size_t ARENA_MAP_THRESHOLD = size_t{256} << 10;
 // Heap blocks stay small enough to fit the holes a released document
 // leaves, and below glibc's threshold for mapping a request of its own.
 constexpr size_t ARENA_MAX_HEAP_BLOCK = size_t{64} << 10;
@@ -45,26 +41,12 @@ unsigned char *arena_block(rde_bej_arena *arena, size_t size)
 	if (size > SIZE_MAX - ARENA_HEADER)
 		return nullptr;
 	size_t total = ARENA_HEADER + size;
-	rde_bej_arena::block *block;
-	if (total >= ARENA_MAP_THRESHOLD && arena->source == arena_blocks::mapped) {
-		// Large blocks are mapped with their pages in place: touching a
-		// fresh page one fault at a time costs more than the tree itself.
-		void *m = mmap(nullptr, total, PROT_READ | PROT_WRITE,
-			       MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-		if (m == MAP_FAILED)
-			return nullptr;
-		block = static_cast<rde_bej_arena::block *>(m);
-		block->mapped = total;
-	} else {
-		// A heap block is left as malloc() gives it: it may be reused
-		// memory, and clearing all of it would cost a pass of its own.
-		block = static_cast<rde_bej_arena::block *>(arena->source == arena_blocks::heap
-								    ? std::malloc(total)
-								    : std::calloc(1, total));
-		if (!block)
-			return nullptr;
-		block->mapped = 0;
-	}
+	// A heap block is left as malloc() gives it: it may be reused memory,
+	// and clearing all of it would cost a pass of its own.
+	auto *block = static_cast<rde_bej_arena::block *>(
+		arena->source == arena_blocks::heap ? std::malloc(total) : std::calloc(1, total));
+	if (!block)
+		return nullptr;
 	if (arena->blocks) {
 		block->next = arena->blocks->next;
 		arena->blocks->next = block;
@@ -76,7 +58,7 @@ unsigned char *arena_block(rde_bej_arena *arena, size_t size)
 }
 
 // Hands out memory aligned to `align` (a power of two up to ARENA_ALIGN),
-// zeroed in a mapped-block arena (its blocks start zeroed and nothing is
+// zeroed in a zeroed-block arena (its blocks start zeroed and nothing is
 // ever reused) and as malloc() left it in a heap-block one.  Strings take
 // any byte, so that short ones do not round up to the next sixteen.
 void *arena_alloc(rde_bej_arena *arena, size_t size, size_t align)
@@ -132,13 +114,10 @@ void arena_destroy(rde_bej_arena *arena)
 {
 	for (rde_bej_arena::block *b = arena->blocks; b;) {
 		rde_bej_arena::block *next = b->next;
-		if (b->mapped)
-			munmap(b, b->mapped);
-		else
-			std::free(b);
+		std::free(b);
 		b = next;
 	}
-	delete arena;
+	std::free(arena);
 }
 
 }  // namespace
@@ -147,11 +126,12 @@ bool attach_arena(rde_bej_value *root, arena_blocks source)
 {
 	value_tree *tree = tree_of(root);
 	RDE_ASSERT(tree->arena == NULL);
-	tree->arena = new (std::nothrow) rde_bej_arena{};
+	tree->arena = static_cast<rde_bej_arena *>(std::malloc(sizeof(rde_bej_arena)));
 	if (!tree->arena) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate BEJ value for property");
 		return false;
 	}
+	*tree->arena = rde_bej_arena{};
 	tree->arena->source = source;
 	return true;
 }
@@ -180,7 +160,7 @@ rde_bej_value *new_bej_value(rde_bej_value *parent, rde_bej_arena *arena)
 	rde_bej_value *value;
 	if (parent) {
 		// A node is a plain record: its all-zero bytes are the empty
-		// node, which a mapped-block arena hands out as it is.
+		// node, which a zeroed-block arena hands out as it is.
 		value = static_cast<rde_bej_value *>(
 			arena_alloc(arena, sizeof(rde_bej_value), alignof(rde_bej_value)));
 		if (value) {
@@ -189,7 +169,7 @@ rde_bej_value *new_bej_value(rde_bej_value *parent, rde_bej_arena *arena)
 			value->pooled = 1;
 		}
 	} else {
-		auto *tree = new (std::nothrow) value_tree{};
+		auto *tree = static_cast<value_tree *>(std::calloc(1, sizeof(value_tree)));
 		value = tree ? &tree->root : nullptr;
 	}
 	if (!value) {
@@ -249,7 +229,7 @@ extern "C" void rde_bej_value_free(rde_bej_value *value)
 	value_tree *tree = tree_of(value);
 	if (tree->arena)
 		arena_destroy(tree->arena);
-	delete tree;
+	std::free(tree);
 }
 
 extern "C" int rde_bej_find(rde_bej_value *value, const char *name, rde_bej_value **child)
