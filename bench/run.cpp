@@ -4,10 +4,17 @@
 // With a second bejconv (an earlier build), that one is measured alongside
 // and its outputs are compared with the first one's.
 //
-//   bench_run [--runs=N] INPUT_DIR BEJCONV [EARLIER_BEJCONV]
+//   bench_run [--runs=N] [--inputs=NAME,...] [--floor=JSONC_FLOOR]
+//             [--emulator=COMMAND] INPUT_DIR BEJCONV [EARLIER_BEJCONV]
 //
 // Time is processor time (user and system) of the process, which stays
 // steadier than wall time on a shared machine; peak is its peak resident set.
+// --floor names another jsonc_floor than the one beside this program, and
+// --emulator a command (an absolute path, then its arguments, separated by
+// spaces) that runs every measured program: the programs of another
+// architecture.  The time is then the emulator's, whose ratios still say
+// something of the instructions; its peak is the emulator's own, and is
+// left out.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -114,13 +121,35 @@ struct row {
 
 struct tools {
 	std::string measure, floor, bejconv, earlier;
+	std::vector<std::string> emulator;  // empty: the programs run as they are
+	std::vector<std::string> inputs = {"example", "1M", "8M", "logentry"};
 	int runs = 21;
+
+	// The command line that runs argv, through the emulator if there is one.
+	std::vector<std::string> launch(const std::vector<std::string> &argv) const
+	{
+		std::vector<std::string> line = emulator;
+		line.insert(line.end(), argv.begin(), argv.end());
+		return line;
+	}
 };
+
+// "a,b,,c" split at sep, without the empty pieces.
+std::vector<std::string> split(const std::string &text, char sep)
+{
+	std::vector<std::string> pieces;
+	std::istringstream in(text);
+	for (std::string piece; std::getline(in, piece, sep);)
+		if (!piece.empty())
+			pieces.push_back(piece);
+	return pieces;
+}
 
 bool measure(const tools &t, row &r)
 {
 	std::vector<std::string> argv = {t.measure};
-	argv.insert(argv.end(), r.argv.begin(), r.argv.end());
+	std::vector<std::string> line = t.launch(r.argv);
+	argv.insert(argv.end(), line.begin(), line.end());
 	int status = 0;
 	std::istringstream result(run(argv, &status));
 	int code = -1;
@@ -153,7 +182,8 @@ std::vector<std::string> command(const std::string &bejconv, const std::string &
 bool prepare(const tools &t, const std::string &base)
 {
 	int status = 0;
-	std::string bej = run(command(t.bejconv, base, "encode", base + ".json"), &status);
+	std::string bej = run(t.launch(command(t.bejconv, base, "encode", base + ".json")),
+			      &status);
 	if (status != 0) {
 		fprintf(stderr, "bench_run: %s does not encode\n", base.c_str());
 		return false;
@@ -162,30 +192,43 @@ bool prepare(const tools &t, const std::string &base)
 	if (t.earlier.empty())
 		return true;
 	int s1 = 0, s2 = 0;
-	bool same_bej = run(command(t.earlier, base, "encode", base + ".json"), &s1) == bej;
-	bool same_json = run(command(t.bejconv, base, "decode", base + ".bej"), &s1) ==
-			 run(command(t.earlier, base, "decode", base + ".bej"), &s2);
+	bool same_bej = run(t.launch(command(t.earlier, base, "encode", base + ".json")), &s1) ==
+			bej;
+	bool same_json = run(t.launch(command(t.bejconv, base, "decode", base + ".bej")), &s1) ==
+			 run(t.launch(command(t.earlier, base, "decode", base + ".bej")), &s2);
 	printf("both builds: %s BEJ, %s decoded JSON\n", same_bej ? "the same" : "DIFFERENT",
 	       same_json && s1 == s2 ? "the same" : "DIFFERENT");
 	return true;
 }
 
-void print_rows(const std::vector<row> &rows)
+// The table of one input; without the peak columns when with_peak is false
+// (under an emulator, whose peak is its own).
+void print_rows(const std::vector<row> &rows, bool with_peak)
 {
 	const row &parse = rows[0], &print = rows[1];
-	printf("%-30s %9s %9s %14s %14s %14s %14s\n", "", "time s", "peak MiB", "time ratio",
-	       "peak ratio", "q1 time ratio", "paired ratio");
+	printf("%-30s %9s", "", "time s");
+	if (with_peak)
+		printf(" %9s", "peak MiB");
+	printf(" %14s", "time ratio");
+	if (with_peak)
+		printf(" %14s", "peak ratio");
+	printf(" %14s %14s\n", "q1 time ratio", "paired ratio");
 	for (const row &r : rows) {
-		printf("%-30s %9.3f %9.1f", r.label.c_str(), r.seconds(), r.mib());
+		printf("%-30s %9.3f", r.label.c_str(), r.seconds());
+		if (with_peak)
+			printf(" %9.1f", r.mib());
 		const row *floor = r.label.find("encode") != std::string::npos   ? &parse
 				   : r.label.find("decode") != std::string::npos ? &print
 										 : nullptr;
 		const char *of = floor == &parse ? "parse" : "print";
-		if (floor)
-			printf(" %6.2f x %-5s %6.2f x %-5s %6.2f x %-5s %6.2f x %-5s",
-			       r.seconds() / floor->seconds(), of, r.mib() / floor->mib(), of,
+		if (floor) {
+			printf(" %6.2f x %-5s", r.seconds() / floor->seconds(), of);
+			if (with_peak)
+				printf(" %6.2f x %-5s", r.mib() / floor->mib(), of);
+			printf(" %6.2f x %-5s %6.2f x %-5s",
 			       r.fast_seconds() / floor->fast_seconds(), of,
 			       paired_ratio(r.times(), floor->times()), of);
+		}
 		printf("\n");
 	}
 }
@@ -193,8 +236,10 @@ void print_rows(const std::vector<row> &rows)
 bool bench_input(const tools &t, const fs::path &dir, const std::string &name)
 {
 	std::string base = (dir / name).string();
-	if (!fs::exists(base + ".json"))
+	if (!fs::exists(base + ".json")) {
+		printf("== %s: skipped, no %s.json\n\n", name.c_str(), base.c_str());
 		return true;
+	}
 	if (!prepare(t, base))
 		return false;
 	std::vector<row> rows = {
@@ -216,7 +261,7 @@ bool bench_input(const tools &t, const fs::path &dir, const std::string &name)
 	printf("== %s: %zu bytes of JSON, %zu of BEJ; medians of %d runs (q1: first quartiles;"
 	       " paired: median of the ratios within each run)\n",
 	       name.c_str(), fs::file_size(base + ".json"), fs::file_size(base + ".bej"), t.runs);
-	print_rows(rows);
+	print_rows(rows, t.emulator.empty());
 	printf("\n");
 	return true;
 }
@@ -226,22 +271,31 @@ bool bench_input(const tools &t, const fs::path &dir, const std::string &name)
 int main(int argc, char **argv)
 {
 	tools t;
+	fs::path here = fs::canonical("/proc/self/exe").parent_path();
+	t.measure = (here / "bench_measure").string();
+	t.floor = (here / "jsonc_floor").string();
 	std::vector<std::string> operands;
 	for (int i = 1; i < argc; i++) {
 		std::string arg = argv[i];
+		std::string value = arg.substr(arg.find('=') + 1);
 		if (arg.rfind("--runs=", 0) == 0)
-			t.runs = std::max(1, atoi(arg.c_str() + 7));
+			t.runs = std::max(1, atoi(value.c_str()));
+		else if (arg.rfind("--inputs=", 0) == 0)
+			t.inputs = split(value, ',');
+		else if (arg.rfind("--floor=", 0) == 0)
+			t.floor = fs::absolute(value).string();
+		else if (arg.rfind("--emulator=", 0) == 0)
+			t.emulator = split(value, ' ');
 		else
 			operands.push_back(arg);
 	}
 	if (operands.size() < 2 || operands.size() > 3) {
-		fprintf(stderr, "Usage: %s [--runs=N] INPUT_DIR BEJCONV [EARLIER_BEJCONV]\n",
+		fprintf(stderr,
+			"Usage: %s [--runs=N] [--inputs=NAME,...] [--floor=JSONC_FLOOR]"
+			" [--emulator=COMMAND] INPUT_DIR BEJCONV [EARLIER_BEJCONV]\n",
 			argv[0]);
 		return 2;
 	}
-	fs::path here = fs::canonical("/proc/self/exe").parent_path();
-	t.measure = (here / "bench_measure").string();
-	t.floor = (here / "jsonc_floor").string();
 	t.bejconv = fs::absolute(operands[1]).string();
 	if (operands.size() == 3)
 		t.earlier = fs::absolute(operands[2]).string();
@@ -250,8 +304,12 @@ int main(int argc, char **argv)
 	for (int k = 0; k < t.runs; k++)
 		if (!measure(t, help))
 			return 1;
-	printf("bejconv -h: peak %.1f MiB\n\n", help.mib());
-	for (const char *name : {"example", "1M", "8M", "logentry"})
+	if (t.emulator.empty())
+		printf("bejconv -h: peak %.1f MiB\n\n", help.mib());
+	else
+		printf("bejconv -h: %.3f s (start-up, which every command pays)\n\n",
+		       help.seconds());
+	for (const std::string &name : t.inputs)
 		if (!bench_input(t, operands[0], name))
 			return 1;
 	return 0;
