@@ -41,7 +41,7 @@ files=(
 grouped() { sed ':a;s/\B[0-9]\{3\}\>/,&/;ta' <<<"$1"; }
 
 flags="$(sed -n 's/^CMAKE_CXX_FLAGS_MINSIZEREL:[A-Z]*=//p' "$build/CMakeCache.txt")"
-echo "armhf, MinSizeRel ($flags), stripped with $cross-strip; bytes"
+echo "armhf, MinSizeRel ($flags) ${cmake_args[*]+${cmake_args[*]} }stripped with $cross-strip; bytes"
 printf "%-12s %9s %9s  %s\n" "file" "size" "target" "needs at run time"
 mkdir -p "$build/stripped"
 for entry in "${files[@]}"; do
