@@ -21,10 +21,11 @@ unsigned long long position_of(const rde_bej_value *child)
 	return position;
 }
 
-bool is_named(const rde_bej_value *value) { return value->property && value->property->name; }
+bool has_name(const rde_bej_value *value) { return value->property && value->property->name; }
 
-// Logs the getters' type mismatch; false when the node has the type.
-bool type_mismatch(const rde_bej_value *value, unsigned type, const char *shown_name)
+// Whether a getter of type refuses the node: true, after its log line,
+// when the node has another type.
+bool getter_refuses(const rde_bej_value *value, unsigned type, const char *shown_name)
 {
 	if (value->type == type)
 		return false;
@@ -34,12 +35,12 @@ bool type_mismatch(const rde_bej_value *value, unsigned type, const char *shown_
 	return true;
 }
 
-bool type_mismatch(const rde_bej_value *value, unsigned type)
+bool getter_refuses(const rde_bej_value *value, unsigned type)
 {
 	if (value->type == type)
 		return false;
 	value_display_name buffer;
-	return type_mismatch(value, type, describe_value(value, &buffer));
+	return getter_refuses(value, type, describe_value(value, &buffer));
 }
 
 }  // namespace
@@ -48,7 +49,7 @@ const char *describe_value(const rde_bej_value *value, value_display_name *buffe
 {
 	if (!value)
 		return "";
-	if (is_named(value))
+	if (has_name(value))
 		return value->property->name;
 
 	// Walk up through the unnamed steps to the nearest named value,
@@ -59,7 +60,7 @@ const char *describe_value(const rde_bej_value *value, value_display_name *buffe
 	int steps = 0;
 	const char *base = "";
 	for (const rde_bej_value *v = value;; v = v->parent) {
-		if (is_named(v)) {
+		if (has_name(v)) {
 			base = v->property->name;
 			break;
 		}
@@ -144,7 +145,7 @@ extern "C" rde_bej_value *rde_bej_get_next_sibling(const rde_bej_value *value)
 
 extern "C" int rde_bej_get_integer(const rde_bej_value *value, int64_t *out)
 {
-	if (type_mismatch(value, RDE_BEJ_DATA_TYPE_INTEGER))
+	if (getter_refuses(value, RDE_BEJ_DATA_TYPE_INTEGER))
 		return -EINVAL;
 	// Only a nine-byte integer carries an unsigned number of 2^63 or more.
 	if (!value->negative && value->payload.integer.value < 0) {
@@ -158,7 +159,7 @@ extern "C" int rde_bej_get_integer(const rde_bej_value *value, int64_t *out)
 
 extern "C" int rde_bej_get_boolean(const rde_bej_value *value, bool *out)
 {
-	if (type_mismatch(value, RDE_BEJ_DATA_TYPE_BOOLEAN))
+	if (getter_refuses(value, RDE_BEJ_DATA_TYPE_BOOLEAN))
 		return -EINVAL;
 	*out = value->payload.boolean != 0;
 	return 0;
@@ -166,7 +167,7 @@ extern "C" int rde_bej_get_boolean(const rde_bej_value *value, bool *out)
 
 extern "C" int rde_bej_get_string(rde_bej_value *value, char **out)
 {
-	if (type_mismatch(value, RDE_BEJ_DATA_TYPE_STRING))
+	if (getter_refuses(value, RDE_BEJ_DATA_TYPE_STRING))
 		return -EINVAL;
 	*out = value->payload.string;
 	return 0;
@@ -175,8 +176,8 @@ extern "C" int rde_bej_get_string(rde_bej_value *value, char **out)
 // The number is whole.(leading zeros)(fraction) times ten to the exponent.
 extern "C" int rde_bej_get_real(const rde_bej_value *value, double *out)
 {
-	if (type_mismatch(value, RDE_BEJ_DATA_TYPE_REAL,
-			  is_named(value) ? value->property->name : "null"))
+	if (getter_refuses(value, RDE_BEJ_DATA_TYPE_REAL,
+			   has_name(value) ? value->property->name : "null"))
 		return -EINVAL;
 	const rde_bej_real &real = real_of(value);
 	double result = static_cast<double>(real.whole) *
@@ -197,7 +198,7 @@ extern "C" int rde_bej_get_real(const rde_bej_value *value, double *out)
 
 extern "C" int rde_bej_get_enum(const rde_bej_value *value, const char **out)
 {
-	if (type_mismatch(value, RDE_BEJ_DATA_TYPE_ENUM))
+	if (getter_refuses(value, RDE_BEJ_DATA_TYPE_ENUM))
 		return -EINVAL;
 	const rde_bej_property *option = value->property->first_child();
 	while (option && option->sequence_number != value->payload.enum_option)
@@ -210,7 +211,7 @@ extern "C" int rde_bej_get_enum(const rde_bej_value *value, const char **out)
 
 extern "C" int rde_bej_get_resource_link(const rde_bej_value *value, uint32_t *out)
 {
-	if (type_mismatch(value, RDE_BEJ_DATA_TYPE_RESOURCE_LINK))
+	if (getter_refuses(value, RDE_BEJ_DATA_TYPE_RESOURCE_LINK))
 		return -EINVAL;
 	*out = value->payload.resource_link;
 	return 0;

@@ -1,291 +1,12 @@
-// Contexts and dictionaries: registration of dictionary bytes, the schema
-// property tree built from them, and the lookups of properties by name.
-//
-// Dictionary bytes are untrusted.  They are only read through the bounded
-// cursor, every entry access is bounded by the entry count and the size
-// given at registration, and the property tree is built without recursion so
-// that a deeply nested dictionary costs no stack.
+// Contexts and dictionaries: registration of dictionary bytes (their
+// property tree is tree.cpp's) and the lookups of properties by name.
 #include "bej_internal.h"
-#include "cursor.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
-
-namespace {
-
-constexpr const char *parse_failed = "Failed to parse the dictionary";
-
-// Reads entry `index`; the caller has checked it against the entry count,
-// and registration has checked that the entry table fits in the data.
-rde_bej_dictionary_entry read_entry(const rde_bej_dictionary *dictionary, size_t index)
-{
-	RDE_ASSERT(index < dictionary->entry_count);
-	rde_bej_dictionary_entry entry;
-	int status = rde_bej_read_dictionary_entry(dictionary->data, dictionary->size,
-						   static_cast<unsigned>(index), &entry, nullptr);
-	RDE_ASSERT(status == 0);
-	return entry;
-}
-
-unsigned data_type(const rde_bej_dictionary_entry &entry) { return entry.format >> 4; }
-
-bool valid_data_type(unsigned type)
-{
-	return type <= RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION ||
-	       type == RDE_BEJ_DATA_TYPE_RESOURCE_LINK ||
-	       type == RDE_BEJ_DATA_TYPE_RESOURCE_LINK_EXPANSION;
-}
-
-bool may_have_children(unsigned type)
-{
-	return type == RDE_BEJ_DATA_TYPE_SET || type == RDE_BEJ_DATA_TYPE_ARRAY ||
-	       type == RDE_BEJ_DATA_TYPE_ENUM || type == RDE_BEJ_DATA_TYPE_CHOICE;
-}
-
-void append_child(rde_bej_property *parent, rde_bej_property *child)
-{
-	child->stailq = nullptr;
-	if (parent->children_last)
-		parent->children_last->stailq = child;
-	else
-		parent->children_first = child;
-	parent->children_last = child;
-}
-
-// The node of the entry that `property` belongs to.
-rde_bej_dictionary_entry entry_of(const rde_bej_property *property)
-{
-	const rde_bej_dictionary *dictionary = property->dictionary;
-	return read_entry(dictionary, static_cast<size_t>(property - dictionary->properties));
-}
-
-rde_bej_property *get_property_from_entry(rde_bej_dictionary *dictionary,
-					  const rde_bej_dictionary_entry &entry)
-{
-	RDE_ASSERT(entry.index < dictionary->entry_count);
-	return &dictionary->properties[entry.index];
-}
-
-// An unnamed property is an array's one item or one of a choice's options;
-// an array holds nothing else.
-int check_name(const rde_bej_property *property, const rde_bej_property *parent)
-{
-	if (!property->name) {
-		if (!parent) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR,
-				    "Found an unnamed property without a parent");
-			return -EINVAL;
-		}
-		unsigned parent_type = parent->data_type();
-		if (parent_type != RDE_BEJ_DATA_TYPE_ARRAY &&
-		    parent_type != RDE_BEJ_DATA_TYPE_CHOICE) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR,
-				    "Found an unnamed property for '%s' which is '%s'",
-				    shown_name(parent->name), rde_bej_data_type_name(parent_type));
-			return -EINVAL;
-		}
-		if (parent_type == RDE_BEJ_DATA_TYPE_ARRAY && parent->children_first) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR,
-				    "Found an array '%s' with multiple child properties",
-				    shown_name(parent->name));
-			return -EINVAL;
-		}
-	} else if (parent && parent->data_type() == RDE_BEJ_DATA_TYPE_ARRAY) {
-		// A named child could never be looked up as the array's item, so
-		// such a dictionary is refused here rather than failing later at
-		// every use.
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Found a named property '%s' in array '%s'",
-			    property->name, shown_name(parent->name));
-		return -EINVAL;
-	}
-	return 0;
-}
-
-// Builds one node from its entry, at `position` in its parent's list: the
-// checks that concern the node itself (steps before its children are looked
-// at).  On success *result is the node, initialized, with an empty child list.
-int init_node(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry,
-	      rde_bej_property *parent, uint16_t position, rde_bej_property **result)
-{
-	rde_bej_property *property = get_property_from_entry(dictionary, entry);
-	if (property->initialized) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR,
-			    "Failed to find a property or it's already been initialized");
-		return -EINVAL;
-	}
-	if (!valid_data_type(data_type(entry))) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported data type: 0x%x", data_type(entry));
-		return -EINVAL;
-	}
-	property->dictionary = dictionary;
-	property->parent = parent;
-	property->sequence_number = entry.sequence_number;
-	property->position = position;
-	property->format = entry.format;
-	property->initialized = true;
-	property->name = entry.name;
-	property->name_length = entry.name ? static_cast<uint16_t>(std::strlen(entry.name)) : 0;
-	property->annotation = dictionary->schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION;
-	// Only the root has no parent.
-	property->top_level = parent && !parent->parent;
-
-	int status = check_name(property, parent);
-	if (status)
-		return status;
-
-	property->children_source = nullptr;
-	property->children_first = nullptr;
-	property->children_last = nullptr;
-	property->stailq = nullptr;
-	if (entry.child_count != 0 && !may_have_children(data_type(entry))) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR,
-			    "Data format '%s' is not expected to have child properties",
-			    rde_bej_data_type_name(data_type(entry)));
-		return -EINVAL;
-	}
-	*result = property;
-	return 0;
-}
-
-// The entry of the k-th child in the child range of `entry`.  Offsets are
-// 16-bit quantities and wrap.
-int child_entry_at(const rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry,
-		   uint32_t k, rde_bej_dictionary_entry *child)
-{
-	uint16_t offset = static_cast<uint16_t>(entry.child_pointer_offset + 10u * k);
-	if (offset < DICTIONARY_HEADER_SIZE ||
-	    (offset - DICTIONARY_HEADER_SIZE) % DICTIONARY_ENTRY_SIZE != 0 ||
-	    offset - DICTIONARY_HEADER_SIZE >
-		    DICTIONARY_ENTRY_SIZE * (dictionary->entry_count - 1u)) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected entry offset: %u",
-			    static_cast<unsigned>(offset));
-		return -EINVAL;
-	}
-	*child = read_entry(dictionary, (offset - DICTIONARY_HEADER_SIZE) / DICTIONARY_ENTRY_SIZE);
-	return 0;
-}
-
-// Children are numbered 0, 1, 2 ... in entry order.  A dictionary
-// registered with gaps accepted only needs rising numbers, and its list
-// ends (*ends_list) before the first number that does not rise: there the
-// child count has run past the list into the next one.
-int check_child_sequence(const rde_bej_dictionary *dictionary, const rde_bej_property *parent,
-			 const rde_bej_dictionary_entry &child, uint32_t k, bool *ends_list)
-{
-	*ends_list = false;
-	if (dictionary->accept_sequence_gaps) {
-		*ends_list = k > 0 &&
-			     child.sequence_number <= parent->children_last->sequence_number;
-		return 0;
-	}
-	if (child.sequence_number == k)
-		return 0;
-	rde_bej_log(RDE_BEJ_LOG_ERROR, "Unexpected child sequence number (expected %d, found %d)",
-		    static_cast<int>(k), static_cast<int>(child.sequence_number));
-	return -EINVAL;
-}
-
-int check_enum_option(const rde_bej_property *parent, const rde_bej_dictionary_entry &child)
-{
-	if (parent->data_type() != RDE_BEJ_DATA_TYPE_ENUM ||
-	    data_type(child) == RDE_BEJ_DATA_TYPE_STRING)
-		return 0;
-	rde_bej_log(RDE_BEJ_LOG_ERROR, "Found enumeration property with %s data type (expected %s)",
-		    rde_bej_data_type_name(data_type(child)),
-		    rde_bej_data_type_name(RDE_BEJ_DATA_TYPE_STRING));
-	return -EINVAL;
-}
-
-// A child range that another node already built (a recursive or reused
-// type): `node` shares the list of that child's parent.
-int share_children(rde_bej_property *node, const rde_bej_property *child)
-{
-	rde_bej_log(RDE_BEJ_LOG_DEBUG, "Found circular property's dependency");
-	rde_bej_property *source = child->parent;
-	if (!source) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Circular dependent property points at root");
-		return -EINVAL;
-	}
-	// The shared list was checked for its builder's data type; it only
-	// fits a node of that same type (enumeration options, one unnamed
-	// array item, named set members).
-	if (source->data_type() != node->data_type()) {
-		rde_bej_log(
-			RDE_BEJ_LOG_ERROR,
-			"Property '%s' which is '%s' shares the child properties of '%s' which is '%s'",
-			shown_name(node->name), rde_bej_data_type_name(node->data_type()),
-			shown_name(source->name), rde_bej_data_type_name(source->data_type()));
-		return -EINVAL;
-	}
-	node->children_source = source;
-	return 0;
-}
-
-// Takes the next entry of the child range of *current: a leaf child is
-// built and appended, a child with children of its own is built and becomes
-// *current (appended once complete).  *complete when the list is done:
-// the range is used up, ends early or is shared.
-int build_next_child(rde_bej_dictionary *dictionary, rde_bej_property *&current, bool *complete)
-{
-	rde_bej_dictionary_entry entry = entry_of(current);
-	uint32_t k = current->children_last ? current->children_last->position + 1u : 0;
-	*complete = true;
-	if (k >= entry.child_count)
-		return 0;
-	rde_bej_dictionary_entry child_entry;
-	bool ends_list = false;
-	int status = child_entry_at(dictionary, entry, k, &child_entry);
-	if (status == 0)
-		status = check_child_sequence(dictionary, current, child_entry, k, &ends_list);
-	if (status || ends_list)
-		return status;
-	status = check_enum_option(current, child_entry);
-	if (status)
-		return status;
-	rde_bej_property *child = get_property_from_entry(dictionary, child_entry);
-	if (child->initialized)
-		return share_children(current, child);
-
-	*complete = false;
-	rde_bej_property *built = nullptr;
-	status = init_node(dictionary, child_entry, current, static_cast<uint16_t>(k), &built);
-	if (status)
-		return status;
-	if (child_entry.child_count != 0)
-		current = built;
-	else
-		append_child(current, built);
-	return 0;
-}
-
-// Builds the node of `entry` and every node below it.  The walk is
-// depth-first in entry order, like a recursion over child ranges, but keeps
-// its place in the nodes themselves (the parent link, and the last child
-// built, whose position gives the next child's) instead of on the stack.  A
-// child is appended to its parent once its own subtree is complete.
-int init_property(rde_bej_dictionary *dictionary, const rde_bej_dictionary_entry &entry,
-		  rde_bej_property *parent, rde_bej_property **result)
-{
-	rde_bej_property *top = nullptr;
-	int status = init_node(dictionary, entry, parent, 0, &top);
-	rde_bej_property *current = top;
-	while (status == 0) {
-		bool complete = false;
-		status = build_next_child(dictionary, current, &complete);
-		if (status || !complete)
-			continue;
-		if (current == top)
-			break;
-		append_child(current->parent, current);
-		current = current->parent;
-	}
-	if (status == 0)
-		*result = top;
-	return status;
-}
 
 void free_dictionary(rde_bej_dictionary *dictionary)
 {
@@ -295,13 +16,25 @@ void free_dictionary(rde_bej_dictionary *dictionary)
 	std::free(dictionary);
 }
 
-// Logs the reason and "Failed to parse the dictionary", frees the partly
-// registered record and passes the status on.
-int refuse(rde_bej_dictionary *dictionary, int status, const char *reason)
+bool copy_dictionary_bytes(rde_bej_dictionary *dictionary, const void *data, size_t size)
 {
-	if (reason)
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "%s", reason);
-	rde_bej_log(RDE_BEJ_LOG_ERROR, "%s", parse_failed);
+	dictionary->size = data ? size : 0;
+	// One byte at least, so that an empty dictionary is refused as too short
+	// rather than as out of memory.
+	dictionary->data = static_cast<uint8_t *>(
+		std::calloc(dictionary->size ? dictionary->size : 1, 1));
+	if (dictionary->data && dictionary->size)
+		std::memcpy(dictionary->data, data, dictionary->size);
+	return dictionary->data != nullptr;
+}
+
+namespace {
+
+// Logs "Failed to parse the dictionary" after the reason, frees the partly
+// registered record and passes the status on.
+int fail_registration(rde_bej_dictionary *dictionary, int status)
+{
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to parse the dictionary");
 	free_dictionary(dictionary);
 	return status;
 }
@@ -329,78 +62,12 @@ int new_record(const rde_bej_context *context, int32_t schema_type, const char *
 	}
 	dictionary->schema_type = schema_type;
 	dictionary->accept_sequence_gaps = (context->options & RDE_BEJ_ACCEPT_SEQUENCE_GAPS) != 0;
-	dictionary->size = size;
-	// One byte at least, so that an empty dictionary is refused as too short
-	// rather than as out of memory.
-	dictionary->data = static_cast<uint8_t *>(std::calloc(size ? size : 1, 1));
-	if (!dictionary->data) {
+	if (!copy_dictionary_bytes(dictionary, data, size)) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate dictionary's data buffer");
 		free_dictionary(dictionary);
 		return -ENOMEM;
 	}
-	if (size)
-		std::memcpy(dictionary->data, data, size);
 	*result = dictionary;
-	return 0;
-}
-
-// The header and the entry table must lie inside the bytes, with a root
-// entry at least.  Returns why not, or nullptr.
-const char *check_table(rde_bej_dictionary *dictionary)
-{
-	rde_bej_dictionary_header header;
-	if (rde_bej_read_dictionary_header(dictionary->data, dictionary->size, &header, nullptr))
-		return "Invalid length of the dictionary";
-	if (dictionary->size <
-	    DICTIONARY_HEADER_SIZE + DICTIONARY_ENTRY_SIZE * size_t{header.entry_count})
-		return "Invalid length of the dictionary";
-	dictionary->entry_count = header.entry_count;
-	// Without entries there is no root entry to read (and a size check
-	// against the entry count does not catch a short buffer).
-	return header.entry_count == 0 ? "The dictionary has no entries" : nullptr;
-}
-
-// Every entry must belong to the tree.  The first one no child range
-// reaches has no node, hence no node name: it is shown by its name from the
-// name table, or by its position when it has no valid name.
-bool all_entries_reached(const rde_bej_dictionary *dictionary)
-{
-	for (size_t i = 0; i < dictionary->entry_count; i++) {
-		if (dictionary->properties[i].initialized)
-			continue;
-		const char *name = read_entry(dictionary, i).name;
-		char placeholder[32];
-		if (!name) {
-			std::snprintf(placeholder, sizeof placeholder, "<unnamed entry %u>",
-				      static_cast<unsigned>(i));
-			name = placeholder;
-		}
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Property '%s' wasn't initialized", name);
-		return false;
-	}
-	return true;
-}
-
-// Reads a new record's bytes into its property tree.  A failure logs why,
-// frees the record and returns the status.
-int parse_dictionary(rde_bej_dictionary *dictionary)
-{
-	const char *reason = check_table(dictionary);
-	if (reason)
-		return refuse(dictionary, -EINVAL, reason);
-	rde_bej_dictionary_entry root_entry = read_entry(dictionary, 0);
-	dictionary->name = root_entry.name;
-	if (!dictionary->name)
-		return refuse(dictionary, -EINVAL, "Couldn't find the name of the root object");
-	dictionary->properties = static_cast<rde_bej_property *>(
-		std::calloc(dictionary->entry_count, sizeof(rde_bej_property)));
-	if (!dictionary->properties)
-		return refuse(dictionary, -ENOMEM, "Failed to allocate property buffer");
-	int status = init_property(dictionary, root_entry, nullptr, &dictionary->root);
-	if (status)
-		return refuse(dictionary, status, nullptr);
-	if (!all_entries_reached(dictionary))
-		return refuse(dictionary, -EINVAL, nullptr);
 	return 0;
 }
 
@@ -475,10 +142,11 @@ extern "C" int rde_bej_add_dictionary(rde_bej_context *context, int32_t schema_t
 	}
 	rde_bej_dictionary *dictionary = nullptr;
 	int status = new_record(context, schema_type, uri, data, size, &dictionary);
-	if (status == 0)
-		status = parse_dictionary(dictionary);
 	if (status)
 		return status;
+	status = build_property_tree(dictionary, nullptr);
+	if (status)
+		return fail_registration(dictionary, status);
 	if (is_registered(context, dictionary)) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Dictionary named '%s' already exists",
 			    dictionary->name);

@@ -5,6 +5,7 @@
 
 #include <librde/rde_bej.h>
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -13,6 +14,9 @@
 // input can break.  It names the condition, the function and the source.
 [[noreturn]] void rde_bej_assert_fail(const char *condition, const char *function);
 #define RDE_ASSERT(cond) ((cond) ? static_cast<void>(0) : rde_bej_assert_fail(#cond, __func__))
+
+// rde_bej_log() with its arguments in a va_list.
+void rde_bej_vlog(unsigned level, const char *format, va_list args);
 
 // Current log threshold (set by rde_bej_init); callers test it before
 // formatting trace text, the encoder and the decoder at every tuple.
@@ -176,7 +180,23 @@ struct rde_bej_locator {
 	char *path;  // names joined with "/", or nullptr when a step is an item
 };
 
-// ---- dictionaries and property tree (bej.cpp) ----
+// ---- reading bytes (entries.cpp) ----
+// How the readers fail: *error (when not nullptr) says where and why, and
+// the status is -EINVAL.  They log nothing.
+int read_failure(rde_bej_read_error *error, size_t offset, const char *reason);
+
+// ---- property tree (tree.cpp) ----
+// Reads the record's bytes into its property tree.  Registration (no view)
+// stops at the first rule the bytes break with -EINVAL after its message;
+// a view records every rule broken and takes what it can.  -ENOMEM when out
+// of memory.
+int build_property_tree(rde_bej_dictionary *dictionary, rde_bej_dictionary_view *view);
+
+// ---- dictionaries and lookups (bej.cpp) ----
+// Gives a record its own copy of the bytes; false when out of memory.
+bool copy_dictionary_bytes(rde_bej_dictionary *dictionary, const void *data, size_t size);
+// Frees a record with everything it owns.
+void free_dictionary(rde_bej_dictionary *dictionary);
 // A property name for messages: "(unnamed)" for an array item or a choice
 // option, which have none.
 const char *shown_name(const char *name);

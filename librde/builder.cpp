@@ -68,7 +68,7 @@ rde_bej_value *find_member(rde_bej_value *scope, const rde_bej_property *propert
 }
 
 // Whether name is the property's whole name.
-bool is_named(const rde_bej_property *property, const char *name)
+bool name_equals(const rde_bej_property *property, const char *name)
 {
 	size_t k = 0;
 	while (k < property->name_length && name[k] == property->name[k])
@@ -102,7 +102,7 @@ const rde_bej_property *predict_member(const rde_bej_builder *builder,
 	const rde_bej_property *p = slot.next;
 	if (!p || (p->name[0] == '@' && p->dictionary != builder->context->annotation_dictionary))
 		return nullptr;
-	return is_named(p, name) ? p : nullptr;
+	return name_equals(p, name) ? p : nullptr;
 }
 
 // The property the name selects in scope, the predicted one first, and
@@ -134,7 +134,7 @@ const rde_bej_property *resolve(rde_bej_builder *builder, const rde_bej_value *s
 {
 	const auto &last = builder->resolved;
 	if (name && name == last.name && scope->property == last.scope &&
-	    is_named(last.property, name)) {
+	    name_equals(last.property, name)) {
 		*annotated = nullptr;
 		return last.property;
 	}
@@ -470,9 +470,6 @@ extern "C" int rde_bej_add_string(rde_bej_builder *builder, const char *name, co
 	}
 	std::memcpy(copy, value, size);
 	v->payload.string = copy;
-	// The size pass takes the text's size from here; 0 (beyond 32 bits)
-	// has it measured again.
-	v->value_size = size <= UINT32_MAX ? static_cast<uint32_t>(size) : 0;
 	return 0;
 }
 

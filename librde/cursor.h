@@ -182,6 +182,48 @@ inline const real_problem_text &text_of(real_problem problem)
 // the whole or the exponent fails, *integer says why.
 real_problem read_bej_real(const_cursor &c, rde_bej_real *real, integer_problem *integer);
 
+// A tuple's head: its sequence-number field, format byte and length.
+struct tuple_head {
+	uint64_t sequence_field;
+	uint8_t format;
+	uint64_t length;
+	const_cursor format_at;  // from the format byte on
+};
+
+// Why a tuple's head could not be read.  The decoder logs each with its
+// message for an outer tuple or for the inner tuple of a property
+// annotation, the tuple reader names it as a reason.
+enum class head_problem { none, sequence, format, length, inner_selector, inner_length };
+struct head_problem_text {
+	const char *message;
+	const char *inner_message;
+	const char *reason;
+};
+inline constexpr head_problem_text head_problem_texts[] = {
+	{"", "", ""},
+	{"Failed to decode sequence number",
+	 "Failed to decode inner sequence number of a property annotation",
+	 "malformed sequence number"},
+	{"Invalid encoding length", "Invalid size of the property annotation",
+	 "missing format byte"},
+	{"Failed to decode value's length",
+	 "Failed to decode inner length of a property annotation", "malformed length"},
+	{"", "Found property annotation not using the annotation dictionary",
+	 "annotation's inner tuple not in the annotation dictionary"},
+	{"", "Inner property's length doesn't match outer's length",
+	 "annotation's inner length differs from its outer length"},
+};
+inline const head_problem_text &text_of(head_problem problem)
+{
+	return head_problem_texts[static_cast<int>(problem)];
+}
+
+// Reads a tuple's head from c.  The inner tuple of a property annotation
+// (inner) must select the annotation dictionary and its length must be all
+// that c holds after it.  On a problem of a field c stays where the field
+// begins; after the two inner checks it is past the head.
+head_problem read_tuple_head(const_cursor &c, bool inner, tuple_head *head);
+
 // Reads the seven-byte header of a BEJ encoding (c holds at least that).
 // Returns false when the version is neither 1.0 nor 1.1.
 bool read_encoding_header(const_cursor &c, rde_bej_encoding_header *header);

@@ -31,49 +31,36 @@ struct decoding {
 	rde_bej_arena *arena;
 };
 
-int decode_property(const decoding &d, const rde_bej_dictionary *dictionary, rde_bej_value *value,
-		    const_cursor &c, int depth);
+int decode_property(const decoding &d, rde_bej_value *value, const_cursor &c, int depth);
 int decode_value(const decoding &d, rde_bej_value *value, const_cursor &c, int depth);
 
-// Resolves a tuple to its schema property: among the children of the
-// enclosing value's property, or of the annotation dictionary's root.
-const rde_bej_property *find_property_by_sequence_number(const rde_bej_context *context,
-							 const rde_bej_dictionary *dictionary,
-							 const rde_bej_value *parent,
-							 uint64_t sequence_field, uint8_t format)
+// See rde_bej_tuple_scope().
+const rde_bej_property *tuple_scope(const rde_bej_context *context, const rde_bej_property *parent,
+				    uint64_t sequence_field, uint8_t format)
 {
-	const rde_bej_property *start;
-	if ((sequence_field & 1) == 0) {
-		if (!parent)
-			return dictionary->root;
-		start = parent->property;
-	} else {
-		const rde_bej_dictionary *annotations = context->annotation_dictionary;
-		if (!annotations) {
-			rde_bej_log(
-				RDE_BEJ_LOG_ERROR,
-				"Unable to decode annotations as no annotation dictionary has been provided");
-			return nullptr;
-		}
-		start = annotations->root;
-		// Members of a structured annotation value are looked up among
-		// that value's own properties; a top-level annotation always at
-		// the annotation dictionary's root.
-		if (parent) {
-			const rde_bej_property *p = parent->property;
-			if (p->dictionary->schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION &&
-			    p != p->dictionary->root &&
-			    !(format & RDE_BEJ_FORMAT_TOP_LEVEL_ANNOTATION))
-				start = p;
-		}
-	}
-	// Every element of an array is its single item property, whatever
-	// sequence number the element's tuple carries.
-	uint64_t key = start->data_type() == RDE_BEJ_DATA_TYPE_ARRAY ? 0 : sequence_field >> 1;
-	for (const rde_bej_property *p = start->first_child(); p; p = p->stailq) {
-		if (p->sequence_number == key)
-			return p;
-	}
+	if (parent && (sequence_field & 1) == 0)
+		return parent;
+	const rde_bej_dictionary *annotations = context->annotation_dictionary;
+	if (!annotations)
+		return nullptr;
+	if (parent && parent->dictionary->schema_type == RDE_BEJ_SCHEMA_TYPE_ANNOTATION &&
+	    parent != parent->dictionary->root && !(format & RDE_BEJ_FORMAT_TOP_LEVEL_ANNOTATION))
+		return parent;
+	return annotations->root;
+}
+
+// The property a tuple below parent resolves to (parent is nullptr for the
+// inner tuple of a property annotation), or nullptr.
+const rde_bej_property *find_property_by_sequence_number(const rde_bej_context *context,
+							 const rde_bej_property *parent,
+							 const tuple_head &head)
+{
+	const rde_bej_property *scope = tuple_scope(context, parent, head.sequence_field,
+						    head.format);
+	if (scope)
+		return rde_bej_property_find_child(scope, head.sequence_field >> 1);
+	rde_bej_log(RDE_BEJ_LOG_ERROR,
+		    "Unable to decode annotations as no annotation dictionary has been provided");
 	return nullptr;
 }
 
@@ -133,15 +120,8 @@ private:
 	value_display_name buffer_;
 };
 
-// The sequence-number field, format byte and length of a tuple.
-struct tuple_head {
-	uint64_t sequence_field;
-	uint8_t format;
-	uint64_t length;
-};
-
 // A tuple whose type does not fit its property (type_fits).
-int type_mismatch(const rde_bej_property *property, unsigned type, const char *name)
+int unexpected_type(const rde_bej_property *property, unsigned type, const char *name)
 {
 	rde_bej_log(RDE_BEJ_LOG_ERROR,
 		    "Unexpected data type for property '%s' (expected: %s, found: %s)", name,
@@ -149,37 +129,16 @@ int type_mismatch(const rde_bej_property *property, unsigned type, const char *n
 	return -EINVAL;
 }
 
-// Reads the inner head of a property annotation: it must select the
-// annotation dictionary and fill the rest of the outer value.
-int read_annotation_head(const_cursor &c, tuple_head *head)
+// Reads a tuple's head, logging why it cannot (inner: the head of a
+// property annotation's inner tuple).
+int read_head(const_cursor &c, bool inner, tuple_head *head)
 {
-	int status = decode_nnint(c, &head->sequence_field);
-	if (status) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR,
-			    "Failed to decode inner sequence number of a property annotation");
-		return status;
-	}
-	if (c.remaining() == 0) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid size of the property annotation");
-		return -EINVAL;
-	}
-	head->format = c.read_u8();
-	if (decode_nnint(c, &head->length)) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR,
-			    "Failed to decode inner length of a property annotation");
-		return -EINVAL;
-	}
-	if ((head->sequence_field & 1) == 0) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR,
-			    "Found property annotation not using the annotation dictionary");
-		return -EINVAL;
-	}
-	if (head->length != c.remaining()) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR,
-			    "Inner property's length doesn't match outer's length");
-		return -EINVAL;
-	}
-	return 0;
+	head_problem problem = read_tuple_head(c, inner, head);
+	if (problem == head_problem::none)
+		return 0;
+	const head_problem_text &text = text_of(problem);
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "%s", inner ? text.inner_message : text.message);
+	return -EINVAL;
 }
 
 // The inner tuple of a property annotation: an annotation dictionary
@@ -188,11 +147,11 @@ int read_annotation_head(const_cursor &c, tuple_head *head)
 int decode_property_annotation(const decoding &d, rde_bej_value *value, const_cursor &c, int depth)
 {
 	tuple_head head;
-	int status = read_annotation_head(c, &head);
+	int status = read_head(c, true, &head);
 	if (status)
 		return status;
-	const rde_bej_property *annotation = find_property_by_sequence_number(
-		d.context, value->property->dictionary, nullptr, head.sequence_field, head.format);
+	const rde_bej_property *annotation = find_property_by_sequence_number(d.context, nullptr,
+									      head);
 	if (!annotation) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    "Couldnt't find annotation property with a sequence number of %llu",
@@ -204,7 +163,7 @@ int decode_property_annotation(const decoding &d, rde_bej_value *value, const_cu
 	// its dictionary.
 	unsigned type = format_data_type(head.format);
 	if (!type_fits(type, annotation))
-		return type_mismatch(annotation, type, annotation->name ? annotation->name : "");
+		return unexpected_type(annotation, type, annotation->name ? annotation->name : "");
 	value->annotated_property = value->property;
 	value->property = annotation;
 	value->type = type;
@@ -225,7 +184,7 @@ int decode_members(const decoding &d, rde_bej_value *value, const_cursor &c, int
 		rde_bej_value *child = new_bej_value(value, d.arena);
 		if (!child)
 			return -ENOMEM;
-		int status = decode_property(d, value->property->dictionary, child, c, depth + 1);
+		int status = decode_property(d, child, c, depth + 1);
 		if (status)
 			return status;
 	}
@@ -239,11 +198,9 @@ int decode_enum(rde_bej_value *value, const_cursor &c)
 	uint64_t option;
 	if (decode_nnint(c, &option))
 		return -EINVAL;
-	for (const rde_bej_property *p = value->property->first_child(); p; p = p->stailq) {
-		if (p->sequence_number == option) {
-			value->payload.enum_option = option;
-			return 0;
-		}
+	if (rde_bej_property_find_child(value->property, option)) {
+		value->payload.enum_option = option;
+		return 0;
 	}
 	rde_bej_log(RDE_BEJ_LOG_ERROR,
 		    "Selected enumeration value %llu for property '%s' couldn't be found",
@@ -357,35 +314,13 @@ int decode_value(const decoding &d, rde_bej_value *value, const_cursor &c, int d
 	}
 }
 
-// Reads the sequence-number field, format byte and length of a tuple.
-int read_tuple_head(const_cursor &c, tuple_head *head)
-{
-	int status = decode_nnint(c, &head->sequence_field);
-	if (status) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode sequence number");
-		return status;
-	}
-	if (c.remaining() == 0) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid encoding length");
-		return -EINVAL;
-	}
-	head->format = c.read_u8();
-	if (decode_nnint(c, &head->length)) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to decode value's length");
-		return -EINVAL;
-	}
-	return 0;
-}
-
 // The root arrives with its property fixed; every other node is resolved
 // here from its tuple.
-int resolve_property(const rde_bej_context *context, const rde_bej_dictionary *dictionary,
-		     rde_bej_value *value, const tuple_head &head)
+int resolve_property(const rde_bej_context *context, rde_bej_value *value, const tuple_head &head)
 {
 	if (value->property)
 		return 0;
-	value->property = find_property_by_sequence_number(context, dictionary, value->parent,
-							   head.sequence_field, head.format);
+	value->property = find_property_by_sequence_number(context, value->parent->property, head);
 	if (value->property)
 		return 0;
 	rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to find property with a sequence number %llu",
@@ -394,13 +329,12 @@ int resolve_property(const rde_bej_context *context, const rde_bej_dictionary *d
 }
 
 // Reads one SFLV tuple from c into value, whose parent link is set.
-int decode_property(const decoding &d, const rde_bej_dictionary *dictionary, rde_bej_value *value,
-		    const_cursor &c, int depth)
+int decode_property(const decoding &d, rde_bej_value *value, const_cursor &c, int depth)
 {
 	tuple_head head;
-	int status = read_tuple_head(c, &head);
+	int status = read_head(c, false, &head);
 	if (status == 0)
-		status = resolve_property(d.context, dictionary, value, head);
+		status = resolve_property(d.context, value, head);
 	if (status)
 		return status;
 	lazy_name name(value);
@@ -408,7 +342,7 @@ int decode_property(const decoding &d, const rde_bej_dictionary *dictionary, rde
 		rde_bej_log(RDE_BEJ_LOG_TRACE, "Decoding property: '%s'", name());
 	unsigned type = format_data_type(head.format);
 	if (!type_fits(type, value->property))
-		return type_mismatch(value->property, type, name());
+		return unexpected_type(value->property, type, name());
 	if (head.length > static_cast<uint64_t>(c.remaining())) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Length of property '%s' exceeds data size", name());
 		return -EINVAL;
@@ -481,6 +415,16 @@ rde_bej_value *new_root(const rde_bej_dictionary *dictionary, const rde_bej_loca
 
 }  // namespace
 
+extern "C" const rde_bej_property *rde_bej_tuple_scope(const rde_bej_context *context,
+						       const rde_bej_property *parent,
+						       const rde_bej_tuple *tuple)
+{
+	if (!context || !tuple)
+		return nullptr;
+	uint64_t field = tuple->sequence_number << 1 | (tuple->selector & 1);
+	return tuple_scope(context, parent, field, tuple->format);
+}
+
 extern "C" int rde_bej_decode(rde_bej_context *context, const char *name, int32_t schema_type,
 			      const uint8_t *bytes, size_t length, const rde_bej_locator *locator,
 			      rde_bej_value **result)
@@ -499,7 +443,7 @@ extern "C" int rde_bej_decode(rde_bej_context *context, const char *name, int32_
 	rde_bej_value *root = new_root(dictionary, locator, name);
 	if (!root)
 		return -ENOMEM;
-	status = decode_property({context, tree_arena(root)}, dictionary, root, c, 1);
+	status = decode_property({context, tree_arena(root)}, root, c, 1);
 	if (status == 0 && c.remaining() != 0) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR,
 			    "Invalid length of the data buffer: %zu bytes remaining",

@@ -66,14 +66,9 @@ const char *string_text(const rde_bej_value *value)
 	return value->payload.string ? value->payload.string : "";
 }
 
-// The text's length with its NUL.  The builder's string setter leaves it
-// in value_size, where the size pass keeps it; not so in a property
-// annotation, whose value_size the size pass sets to its inner tuple's, and
-// not in a string never set (0), which are measured.
+// The text's length with its NUL.
 uint64_t string_size(const rde_bej_value *value)
 {
-	if (!value->annotated_property && value->value_size != 0)
-		return value->value_size;
 	return static_cast<uint64_t>(std::strlen(string_text(value))) + 1;
 }
 

@@ -21,13 +21,6 @@ uint32_t read_le32(const_cursor &c)
 	return low | static_cast<uint32_t>(read_le16(c)) << 16;
 }
 
-int refuse(rde_bej_read_error *error, size_t offset, const char *reason)
-{
-	if (error)
-		*error = {offset, reason};
-	return -EINVAL;
-}
-
 // The entry's name when it is valid: not empty, inside the data, and ending
 // in NUL at its last byte.  nullptr otherwise.
 const char *entry_name(const_cursor bytes, const rde_bej_dictionary_entry &entry)
@@ -57,12 +50,19 @@ int32_t first_child(const rde_bej_dictionary_entry &entry, uint16_t entry_count)
 
 }  // namespace
 
+int read_failure(rde_bej_read_error *error, size_t offset, const char *reason)
+{
+	if (error)
+		*error = {offset, reason};
+	return -EINVAL;
+}
+
 extern "C" int rde_bej_read_dictionary_header(const void *data, size_t size,
 					      rde_bej_dictionary_header *header,
 					      rde_bej_read_error *error)
 {
 	if (!data || size < DICTIONARY_HEADER_SIZE)
-		return refuse(error, size, "dictionary shorter than its 12-byte header");
+		return read_failure(error, size, "dictionary shorter than its 12-byte header");
 	const_cursor c{static_cast<const uint8_t *>(data), size};
 	rde_bej_dictionary_header h;
 	h.version_tag = c.read_u8();
@@ -85,9 +85,9 @@ extern "C" int rde_bej_read_dictionary_entry(const void *data, size_t size, unsi
 		return status;
 	size_t offset = DICTIONARY_HEADER_SIZE + DICTIONARY_ENTRY_SIZE * size_t{index};
 	if (index >= header.entry_count)
-		return refuse(error, offset, "entry index beyond the entry count");
+		return read_failure(error, offset, "entry index beyond the entry count");
 	if (size - DICTIONARY_ENTRY_SIZE < offset)
-		return refuse(error, offset, "entry runs past the end of the dictionary");
+		return read_failure(error, offset, "entry runs past the end of the dictionary");
 
 	const_cursor bytes{static_cast<const uint8_t *>(data), size};
 	const_cursor c = bytes;

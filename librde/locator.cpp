@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -20,37 +21,43 @@ uint64_t sequence_field(const rde_bej_property *property)
 	return field;
 }
 
+// One path step: a property name, or (name.data() nullptr) an array index.
+struct path_step {
+	std::string_view name;
+	uint16_t index;
+};
+
 // Resolves one path step below `current`.  Returns the step's property, or
 // nullptr after logging why the step is refused.
-const rde_bej_property *resolve_step(const rde_bej_property *current,
-				     const rde_bej_locator_component &step)
+const rde_bej_property *resolve_step(const rde_bej_property *current, const path_step &step)
 {
 	const rde_bej_property *first = current->first_child();
-	if (!step.name) {
+	if (!step.name.data()) {
 		if (first && first->name) {
 			rde_bej_log(RDE_BEJ_LOG_ERROR,
 				    "Invalid locator component: not an array item");
 			return nullptr;
 		}
-		if (!first) {
-			// An item step below a property without children has no
-			// name to show: the message names the step by its index.
-			char text[16];
-			std::snprintf(text, sizeof text, "[%u]", static_cast<unsigned>(step.index));
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid locator component: %s", text);
-			return nullptr;
-		}
-		return first;
+		if (first)
+			return first;
+		// An item step below a property without children has no name to
+		// show: the message names the step by its index.
+		char text[16];
+		std::snprintf(text, sizeof text, "[%u]", static_cast<unsigned>(step.index));
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid locator component: %s", text);
+		return nullptr;
 	}
 	for (const rde_bej_property *child = first; child; child = child->stailq) {
 		// Unnamed children are an array's item or a choice's options: a
 		// named step cannot go below either, so it is refused the same way.
 		if (!child->name)
 			break;
-		if (std::strcmp(child->name, step.name) == 0)
+		if (child->name_length == step.name.size() &&
+		    std::memcmp(child->name, step.name.data(), step.name.size()) == 0)
 			return child;
 	}
-	rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid locator component: %s", step.name);
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid locator component: %.*s",
+		    static_cast<int>(step.name.size()), step.name.data());
 	return nullptr;
 }
 
@@ -79,29 +86,114 @@ int build_path(rde_bej_locator *locator)
 	return 0;
 }
 
-// Resolves every step of the path into the locator's components, from the
-// dictionary's root; *named stays true while every step has a name.
-int resolve_path(rde_bej_locator *locator, const rde_bej_locator_component *components, bool *named)
+// Resolves step i of the path into the locator's component i, below the
+// component before it or the root.
+int resolve_component(rde_bej_locator *locator, uint32_t i, const path_step &step)
 {
-	const rde_bej_property *current = locator->dictionary->root;
+	const rde_bej_property *current = i ? locator->components[i - 1].property
+					    : locator->dictionary->root;
+	const rde_bej_property *property = resolve_step(current, step);
+	if (!property)
+		return -EINVAL;
+	locator->components[i] = {property, step.name.data() ? uint16_t{0} : step.index};
+	return 0;
+}
+
+// A step of the component records: the name or the index.
+int resolve_components(rde_bej_locator *locator, const rde_bej_locator_component *components)
+{
 	for (uint32_t i = 0; i < locator->count; i++) {
-		const rde_bej_locator_component &step = components[i];
-		if (step.name && step.index) {
+		const rde_bej_locator_component &c = components[i];
+		if (c.name && c.index) {
 			rde_bej_log(
 				RDE_BEJ_LOG_ERROR,
 				"Invalid locator components format: non-zero sequence number is "
 				"only valid for array items (%s)",
-				step.name);
+				c.name);
 			return -EINVAL;
 		}
-		const rde_bej_property *property = resolve_step(current, step);
-		if (!property)
-			return -EINVAL;
-		locator->components[i].property = property;
-		locator->components[i].index = step.name ? 0 : step.index;
-		*named = *named && property->name;
-		current = property;
+		path_step step{c.name ? std::string_view(c.name) : std::string_view(), c.index};
+		if (int status = resolve_component(locator, i, step))
+			return status;
 	}
+	return 0;
+}
+
+// A step of a path text ("Status/Health", "Members/0"): an index when the
+// segment begins with a number from 0 to 65535, read like "%hu" ("2abc" is
+// 2), else a name.  A number an index cannot hold stays a name, so that the
+// refusal names it.
+path_step path_text_step(const char *segment, size_t length)
+{
+	char *end = nullptr;
+	errno = 0;
+	long long value = std::strtoll(segment, &end, 10);
+	if (end == segment || errno == ERANGE || value < 0 || value > UINT16_MAX)
+		return {std::string_view(segment, length), 0};
+	return {std::string_view(), static_cast<uint16_t>(value)};
+}
+
+int resolve_path_text(rde_bej_locator *locator, const char *path)
+{
+	const char *segment = path;
+	for (uint32_t i = 0; i < locator->count; i++) {
+		const char *slash = std::strchr(segment, '/');
+		size_t length = slash ? static_cast<size_t>(slash - segment) : std::strlen(segment);
+		if (int status = resolve_component(locator, i, path_text_step(segment, length)))
+			return status;
+		segment += length + 1;
+	}
+	return 0;
+}
+
+// A new locator of count components in the dictionary (name, schema_type);
+// the caller resolves them.
+int new_locator(rde_bej_context *context, const char *name, int32_t schema_type, size_t count,
+		rde_bej_locator **result)
+{
+	rde_bej_dictionary *dictionary = nullptr;
+	int status = find_dictionary(context, name, schema_type, &dictionary);
+	if (status)
+		return status;
+	auto *locator = static_cast<rde_bej_locator *>(std::calloc(1, sizeof(rde_bej_locator)));
+	if (!locator || count > UINT32_MAX) {
+		std::free(locator);
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate locator buffer");
+		return -ENOMEM;
+	}
+	locator->dictionary = dictionary;
+	locator->count = static_cast<uint32_t>(count);
+	if (count) {
+		locator->components = static_cast<rde_bej_locator_resolved *>(
+			std::calloc(count, sizeof(rde_bej_locator_resolved)));
+		if (!locator->components) {
+			rde_bej_log(RDE_BEJ_LOG_ERROR,
+				    "Failed to allocate locator's component buffer");
+			rde_bej_locator_free(locator);
+			return -ENOMEM;
+		}
+	}
+	*result = locator;
+	return 0;
+}
+
+// Gives the resolved locator its path when every step is named, and hands
+// it out; on failure releases it.
+int finish_locator(rde_bej_locator *locator, int status, rde_bej_locator **result)
+{
+	bool named = true;
+	for (uint32_t i = 0; status == 0 && i < locator->count; i++)
+		named = named && locator->components[i].property->name;
+	if (status == 0 && named) {
+		status = build_path(locator);
+		if (status)
+			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to build locator's path");
+	}
+	if (status) {
+		rde_bej_locator_free(locator);
+		return status;
+	}
+	*result = locator;
 	return 0;
 }
 
@@ -116,45 +208,37 @@ extern "C" int rde_bej_locator_build_ext(rde_bej_context *context, const char *n
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid arguments to build a locator");
 		return -EINVAL;
 	}
-	rde_bej_dictionary *dictionary = nullptr;
-	int status = find_dictionary(context, name, schema_type, &dictionary);
+	rde_bej_locator *result = nullptr;
+	int status = new_locator(context, name, schema_type, count, &result);
 	if (status)
 		return status;
+	return finish_locator(result, resolve_components(result, components), locator);
+}
 
-	auto *result = static_cast<rde_bej_locator *>(std::calloc(1, sizeof(rde_bej_locator)));
-	if (!result) {
-		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to allocate locator buffer");
-		return -ENOMEM;
+extern "C" int rde_bej_locator_build_path(rde_bej_context *context, const char *name,
+					  int32_t schema_type, const char *path,
+					  rde_bej_locator **locator)
+{
+	if (!context || !name || !path || !locator) {
+		rde_bej_log(RDE_BEJ_LOG_ERROR, "Invalid arguments to build a locator");
+		return -EINVAL;
 	}
-	result->dictionary = dictionary;
-	result->count = count;
-	if (count) {
-		result->components = static_cast<rde_bej_locator_resolved *>(
-			std::calloc(count, sizeof(rde_bej_locator_resolved)));
-		if (!result->components) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR,
-				    "Failed to allocate locator's component buffer");
-			rde_bej_locator_free(result);
-			return -ENOMEM;
-		}
-	}
-
-	bool named = true;
-	status = resolve_path(result, components, &named);
-	if (status) {
-		rde_bej_locator_free(result);
+	size_t count = 1;
+	for (const char *p = path; *p; p++)
+		count += *p == '/';
+	rde_bej_locator *result = nullptr;
+	int status = new_locator(context, name, schema_type, count, &result);
+	if (status)
 		return status;
-	}
-	if (named) {
-		status = build_path(result);
-		if (status) {
-			rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to build locator's path");
-			rde_bej_locator_free(result);
-			return status;
-		}
-	}
-	*locator = result;
-	return 0;
+	return finish_locator(result, resolve_path_text(result, path), locator);
+}
+
+extern "C" const rde_bej_property *rde_bej_locator_get_property(const rde_bej_locator *locator)
+{
+	if (!locator)
+		return nullptr;
+	return locator->count ? locator->components[locator->count - 1].property
+			      : locator->dictionary->root;
 }
 
 // An array-item step is encoded like a named step: the sequence-number field

@@ -69,7 +69,7 @@ extern "C" void rde_bej_init(void)
 	}
 }
 
-extern "C" void rde_bej_log(unsigned level, const char *format, ...)
+void rde_bej_vlog(unsigned level, const char *format, va_list args)
 {
 	// A level above "quiet" has no name of its own: it is logged as quiet,
 	// which only the "quiet" threshold (or lower) lets through.
@@ -77,18 +77,22 @@ extern "C" void rde_bej_log(unsigned level, const char *format, ...)
 		level = RDE_BEJ_LOG_QUIET;
 	if (level < rde_bej_log_threshold_level)
 		return;
-	va_list args;
-	va_start(args, format);
 	if (the_logger.handler) {
 		hand_over(level, format, args);
-		va_end(args);
 		return;
 	}
 	std::fprintf(stderr, "librde[%s]: ", level_names[level]);
 	std::vfprintf(stderr, format, args);
-	va_end(args);
 	std::fputc('\n', stderr);
 	std::fflush(stderr);
+}
+
+extern "C" void rde_bej_log(unsigned level, const char *format, ...)
+{
+	va_list args;
+	va_start(args, format);
+	rde_bej_vlog(level, format, args);
+	va_end(args);
 }
 
 extern "C" const char *rde_bej_data_type_name(unsigned type)

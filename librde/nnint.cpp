@@ -84,6 +84,23 @@ real_problem read_bej_real(const_cursor &c, rde_bej_real *real, integer_problem 
 				  true);
 }
 
+head_problem read_tuple_head(const_cursor &c, bool inner, tuple_head *head)
+{
+	if (decode_nnint(c, &head->sequence_field) != 0)
+		return head_problem::sequence;
+	if (c.remaining() == 0)
+		return head_problem::format;
+	head->format_at = c;
+	head->format = c.read_u8();
+	if (decode_nnint(c, &head->length) != 0)
+		return head_problem::length;
+	if (inner && (head->sequence_field & 1) == 0)
+		return head_problem::inner_selector;
+	if (inner && head->length != c.remaining())
+		return head_problem::inner_length;
+	return head_problem::none;
+}
+
 bool read_encoding_header(const_cursor &c, rde_bej_encoding_header *header)
 {
 	uint8_t b[ENCODING_HEADER_SIZE];

@@ -18,11 +18,9 @@ struct walk {
 	rde_bej_read_error *error;
 };
 
-int refuse(const walk &w, const const_cursor &at, const char *reason)
+int read_failure(const walk &w, const const_cursor &at, const char *reason)
 {
-	if (w.error)
-		*w.error = {at.offset_from(w.start), reason};
-	return -EINVAL;
+	return read_failure(w.error, at.offset_from(w.start), reason);
 }
 
 const char *integer_reason(integer_problem problem)
@@ -34,7 +32,7 @@ const char *integer_reason(integer_problem problem)
 int read_value_nnint(const walk &w, const_cursor &value, uint64_t *x, const char *reason)
 {
 	if (decode_nnint(value, x) != 0)
-		return refuse(w, value, reason);
+		return read_failure(w, value, reason);
 	return 0;
 }
 
@@ -42,10 +40,10 @@ int read_string(const walk &w, const_cursor &value, bool bytestring)
 {
 	size_t length = value.remaining();
 	if (length == 0)
-		return refuse(w, value, bytestring ? "empty bytestring" : "empty string");
+		return read_failure(w, value, bytestring ? "empty bytestring" : "empty string");
 	if (!bytestring && value.peek_at(length - 1) != 0) {
 		value.advance(length - 1);
-		return refuse(w, value, "string without its terminating NUL");
+		return read_failure(w, value, "string without its terminating NUL");
 	}
 	value.advance(length);
 	return 0;
@@ -66,8 +64,9 @@ int read_value(const walk &w, const_cursor &value, const const_cursor &format_at
 	case RDE_BEJ_DATA_TYPE_INTEGER: {
 		integer_problem problem = read_bej_integer(
 			value, value.remaining(), &data.integer.value, &data.integer.negative);
-		return problem == integer_problem::none ? 0
-							: refuse(w, value, integer_reason(problem));
+		return problem == integer_problem::none
+			       ? 0
+			       : read_failure(w, value, integer_reason(problem));
 	}
 	case RDE_BEJ_DATA_TYPE_ENUM:
 		return read_value_nnint(w, value, &data.enum_option,
@@ -78,12 +77,13 @@ int read_value(const walk &w, const_cursor &value, const const_cursor &format_at
 	case RDE_BEJ_DATA_TYPE_REAL: {
 		integer_problem integer;
 		real_problem problem = read_bej_real(value, &data.real, &integer);
-		return problem == real_problem::none ? 0
-						     : refuse(w, value, text_of(problem).reason);
+		return problem == real_problem::none
+			       ? 0
+			       : read_failure(w, value, text_of(problem).reason);
 	}
 	case RDE_BEJ_DATA_TYPE_BOOLEAN:
 		if (value.remaining() != 1)
-			return refuse(w, value, "boolean not one byte long");
+			return read_failure(w, value, "boolean not one byte long");
 		data.boolean = value.read_u8() != 0;
 		return 0;
 	case RDE_BEJ_DATA_TYPE_RESOURCE_LINK: {
@@ -92,45 +92,43 @@ int read_value(const walk &w, const_cursor &value, const const_cursor &format_at
 		if (read_value_nnint(w, value, &link, "malformed resource link"))
 			return -EINVAL;
 		if (link > UINT32_MAX)
-			return refuse(w, at, "resource link beyond 32 bits");
+			return read_failure(w, at, "resource link beyond 32 bits");
 		data.resource_link = static_cast<uint32_t>(link);
 		return 0;
 	}
 	case RDE_BEJ_DATA_TYPE_CHOICE:
 	case RDE_BEJ_DATA_TYPE_RESOURCE_LINK_EXPANSION:
-		return refuse(w, format_at, "data type the library does not read");
+		return read_failure(w, format_at, "data type the library does not read");
 	default:
-		return refuse(w, format_at, "reserved data type");
+		return read_failure(w, format_at, "reserved data type");
 	}
 }
 
-// Reads the sequence-number field, format byte and length of a tuple.  The
-// inner tuple of a property annotation must select the annotation
-// dictionary and fill its outer value exactly.  On success value covers the
-// value bytes and c is past them.
+// Reads a tuple's head into t; the value then covers the value bytes and c
+// is past them.
 int read_head(const walk &w, const_cursor &c, bool inner, rde_bej_tuple *t, const_cursor *format_at,
 	      const_cursor *value)
 {
-	uint64_t field;
-	if (decode_nnint(c, &field) != 0)
-		return refuse(w, c, c.remaining() ? "malformed sequence number" : "missing tuple");
-	t->sequence_number = field >> 1;
-	t->selector = static_cast<unsigned>(field & 1);
-	if (c.remaining() == 0)
-		return refuse(w, c, "missing format byte");
-	*format_at = c;
-	t->format = c.read_u8();
-	const_cursor length_at = c;
-	if (decode_nnint(c, &t->length) != 0)
-		return refuse(w, c, "malformed length");
-	if (inner && t->selector == 0)
-		return refuse(w, *format_at,
-			      "annotation's inner tuple not in the annotation dictionary");
-	if (inner && t->length != c.remaining())
-		return refuse(w, length_at,
-			      "annotation's inner length differs from its outer length");
-	if (t->length > c.remaining())
-		return refuse(w, length_at, "length runs past the end of the enclosing value");
+	tuple_head head;
+	head_problem problem = read_tuple_head(c, inner, &head);
+	if (problem == head_problem::sequence && c.remaining() == 0)
+		return read_failure(w, c, "missing tuple");
+	if (problem == head_problem::inner_selector)
+		return read_failure(w, head.format_at, text_of(problem).reason);
+	if (problem != head_problem::none && problem != head_problem::inner_length)
+		return read_failure(w, c, text_of(problem).reason);
+	const_cursor length_at = head.format_at;
+	length_at.advance(1);
+	if (problem == head_problem::inner_length)
+		return read_failure(w, length_at, text_of(problem).reason);
+	if (head.length > c.remaining())
+		return read_failure(w, length_at,
+				    "length runs past the end of the enclosing value");
+	t->sequence_number = head.sequence_field >> 1;
+	t->selector = static_cast<unsigned>(head.sequence_field & 1);
+	t->format = head.format;
+	t->length = head.length;
+	*format_at = head.format_at;
 	t->value_offset = c.offset_from(w.start);
 	t->value = c.position;
 	*value = const_cursor{c.position, static_cast<size_t>(t->length)};
@@ -151,7 +149,7 @@ int read_nested(const walk &w, const_cursor &value, const rde_bej_tuple &t)
 		return 0;
 	for (uint64_t i = 0; i < t.data.child_count; i++) {
 		if (value.remaining() == 0)
-			return refuse(w, value, "value ends before its last member");
+			return read_failure(w, value, "value ends before its last member");
 		int status = read_tuple(w, value, t.depth + 1, i, false);
 		if (status)
 			return status;
@@ -162,7 +160,7 @@ int read_nested(const walk &w, const_cursor &value, const rde_bej_tuple &t)
 int read_tuple(const walk &w, const_cursor &c, unsigned depth, uint64_t index, bool inner)
 {
 	if (depth >= MAX_NESTING_DEPTH)
-		return refuse(w, c, "nesting deeper than 131 levels");
+		return read_failure(w, c, "nesting deeper than 131 levels");
 	rde_bej_tuple t{};
 	t.offset = c.offset_from(w.start);
 	t.depth = depth;
@@ -177,7 +175,7 @@ int read_tuple(const walk &w, const_cursor &c, unsigned depth, uint64_t index, b
 	if (status == 0)
 		status = read_nested(w, value, t);
 	if (status == 0 && value.remaining() != 0)
-		return refuse(w, value, "bytes left over at the end of the value");
+		return read_failure(w, value, "bytes left over at the end of the value");
 	return status;
 }
 
@@ -205,18 +203,18 @@ extern "C" int rde_bej_read_encoding(const uint8_t *bytes, size_t length,
 	const_cursor c{bytes, bytes ? length : 0};
 	if (c.remaining() < ENCODING_HEADER_SIZE) {
 		c.advance(c.remaining());
-		return refuse(w, c, "encoding shorter than its 7-byte header");
+		return read_failure(w, c, "encoding shorter than its 7-byte header");
 	}
 	rde_bej_encoding_header h;
 	if (!read_encoding_header(c, &h))
-		return refuse(w, const_cursor{bytes, length}, "unsupported encoding version");
+		return read_failure(w, const_cursor{bytes, length}, "unsupported encoding version");
 	if (header)
 		*header = h;
 	int status = read_tuple(w, c, 0, 0, false);
 	if (status)
 		return status;
 	if (c.remaining() != 0)
-		return refuse(w, c, "bytes after the root tuple");
+		return read_failure(w, c, "bytes after the root tuple");
 	return 0;
 }
 

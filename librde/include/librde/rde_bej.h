@@ -15,7 +15,8 @@
  *  - rde_bej_find() missing the name (-ENOENT);
  *  - a decoded enumeration option whose number cannot be read (-EINVAL);
  *  - the readers of BEJ and dictionary bytes, which say where and why in
- *    their rde_bej_read_error instead.
+ *    their rde_bej_read_error instead, and the read access to property
+ *    trees, dictionary views and tuple scopes, which report as data.
  * Every *_free() accepts NULL.
  *
  * The library is single-threaded: a context and everything made from it are
@@ -68,6 +69,8 @@ typedef struct rde_bej_dictionary rde_bej_dictionary;
 typedef struct rde_bej_builder rde_bej_builder;
 typedef struct rde_bej_value rde_bej_value;
 typedef struct rde_bej_locator rde_bej_locator;
+typedef struct rde_bej_property rde_bej_property;
+typedef struct rde_bej_dictionary_view rde_bej_dictionary_view;
 
 /* One step of a property path: a property name, or NULL and an array index. */
 typedef struct rde_bej_locator_component {
@@ -133,6 +136,80 @@ rde_bej_dictionary *rde_bej_dictionary_next(const rde_bej_dictionary *dictionary
 const char *rde_bej_dictionary_get_name(const rde_bej_dictionary *dictionary);
 int32_t rde_bej_dictionary_get_schema_type(const rde_bej_dictionary *dictionary);
 
+/* ---- Property trees ---------------------------------------------------- */
+
+/* Read access to the schema property tree of a dictionary: one property
+ * per entry reached, owned by the dictionary (or view). */
+
+/* The dictionary's root property. */
+const rde_bej_property *rde_bej_dictionary_get_root(const rde_bej_dictionary *dictionary);
+
+/* A property's name (NULL when unnamed: an array's item, a choice's
+ * option), data type, flag bits (the low nibble of its format byte),
+ * sequence number, and the index of its entry in the entry table. */
+const char *rde_bej_property_get_name(const rde_bej_property *property);
+unsigned rde_bej_property_get_type(const rde_bej_property *property);
+unsigned rde_bej_property_get_flags(const rde_bej_property *property);
+uint16_t rde_bej_property_get_sequence_number(const rde_bej_property *property);
+unsigned rde_bej_property_get_entry(const rde_bej_property *property);
+
+/* The first of the children built under the property, and the next of
+ * them after a child; NULL at the end.  A property that shares another's
+ * child list (a recursive or reused type) has that one's children instead:
+ * rde_bej_property_get_children_source() names it, else it gives NULL. */
+const rde_bej_property *rde_bej_property_get_first_child(const rde_bej_property *property);
+const rde_bej_property *rde_bej_property_get_next_sibling(const rde_bej_property *property);
+const rde_bej_property *rde_bej_property_get_children_source(const rde_bej_property *property);
+
+/* The child of the property's children (its source's, when it shares) that
+ * a tuple or an enumeration option numbered sequence_number names, every
+ * element of an array being its item property; NULL when there is none. */
+const rde_bej_property *rde_bej_property_find_child(const rde_bej_property *property,
+						    uint64_t sequence_number);
+
+/* A rule of the dictionary format that bytes break, as a view finds it. */
+enum rde_bej_dictionary_rule {
+	RDE_BEJ_RULE_TABLE = 1,    /* the entry table is not in the bytes, or empty */
+	RDE_BEJ_RULE_ROOT_NAME,    /* the root entry has no valid name */
+	RDE_BEJ_RULE_DATA_TYPE,    /* a reserved data type */
+	RDE_BEJ_RULE_NAME,         /* unnamed where a name is needed, or the reverse */
+	RDE_BEJ_RULE_CHILDREN,     /* children on a data type that has none */
+	RDE_BEJ_RULE_ENTRY_OFFSET, /* a child range leaves the entry table */
+	RDE_BEJ_RULE_SEQUENCE_GAP, /* a child numbered other than its position */
+	RDE_BEJ_RULE_SEQUENCE_END, /* a child numbered no higher than the one before */
+	RDE_BEJ_RULE_ENUM_OPTION,  /* an enumeration option that is no string */
+	RDE_BEJ_RULE_SHARED_LIST,  /* a child range shared with the root or another type */
+	RDE_BEJ_RULE_UNREACHED,    /* an entry that no child range reaches */
+};
+
+/* One rule broken, where: the entry of the property concerned (for a rule
+ * of a child range, the property whose range it is), and for the two
+ * sequence rules the child's position and the number it has.  message is
+ * what registration logs for it, owned by the view. */
+typedef struct rde_bej_dictionary_problem {
+	unsigned rule;
+	unsigned entry;
+	unsigned position;
+	unsigned found;
+	const char *message;
+} rde_bej_dictionary_problem;
+
+/* Reads dictionary bytes (copied) into a property tree as registration
+ * does, for tools that show dictionaries registration refuses: where
+ * registration stops, a view records the rule broken and goes on.  Child
+ * lists may be numbered with gaps (as RDE_BEJ_ACCEPT_SEQUENCE_GAPS takes
+ * them), and a list ends where its range leaves the entry table or leads
+ * back to the root.  NULL only when out of memory; free it with _free(). */
+rde_bej_dictionary_view *rde_bej_dictionary_view_new(const void *data, size_t size);
+void rde_bej_dictionary_view_free(rde_bej_dictionary_view *view);
+
+/* The root property, or NULL when the bytes hold no entry table. */
+const rde_bej_property *rde_bej_dictionary_view_get_root(const rde_bej_dictionary_view *view);
+
+/* The rules broken, in the order found; NULL past the last. */
+const rde_bej_dictionary_problem *
+rde_bej_dictionary_view_get_problem(const rde_bej_dictionary_view *view, size_t index);
+
 /* ---- Locators --------------------------------------------------------- */
 
 /* Resolves a path of count components in the dictionary (name, schema_type).
@@ -140,6 +217,15 @@ int32_t rde_bej_dictionary_get_schema_type(const rde_bej_dictionary *dictionary)
 int rde_bej_locator_build_ext(rde_bej_context *context, const char *name, int32_t schema_type,
 			      const rde_bej_locator_component *components, uint32_t count,
 			      rde_bej_locator **locator);
+
+/* The same from a path such as "Status/Health" or "Members/0": segments
+ * separated by '/', each an array index when it begins with a decimal
+ * number from 0 to 65535 ("2abc" is 2), else a property name. */
+int rde_bej_locator_build_path(rde_bej_context *context, const char *name, int32_t schema_type,
+			       const char *path, rde_bej_locator **locator);
+
+/* The property the locator names: its last step's, or the root's. */
+const rde_bej_property *rde_bej_locator_get_property(const rde_bej_locator *locator);
 
 /* Encodes the locator into newly allocated bytes.
  * On 0 the caller owns *bytes (free()) holding *length bytes. */
@@ -310,6 +396,17 @@ int rde_bej_read_encoding(const uint8_t *bytes, size_t length, rde_bej_encoding_
  * encoding), one after the other to the end; returns like the above. */
 int rde_bej_read_tuples(const uint8_t *bytes, size_t length, rde_bej_tuple_handler handler,
 			void *user_data, rde_bej_read_error *error);
+
+/* The property among whose children (rde_bej_property_find_child) a tuple
+ * is resolved, as the decoder resolves it: the annotation dictionary's root
+ * for a tuple that selects that dictionary, unless it lies in a value of
+ * that dictionary other than its root and is not flagged as a top-level
+ * annotation, and parent otherwise.  parent is the enclosing tuple's
+ * property, NULL for the inner tuple of a property annotation.  NULL when
+ * the tuple selects the annotation dictionary and the context has none. */
+const rde_bej_property *rde_bej_tuple_scope(const rde_bej_context *context,
+					    const rde_bej_property *parent,
+					    const rde_bej_tuple *tuple);
 
 /* Reads one nnint (a length byte, then that many bytes, least significant
  * first) into *value.  Returns the bytes it takes, or -EINVAL when malformed. */
