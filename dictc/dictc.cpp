@@ -3,8 +3,7 @@
 // The description is read into a tree of `prop` records, checked, laid out
 // breadth first (root entry at offset 12, then each child range as one
 // contiguous run of entries, names after the last entry) and written out.
-// Per-property "raw" overrides are applied last; they exist so that tests
-// can build deliberately broken dictionaries from readable descriptions.
+// Per-property "raw" overrides are applied last.
 #include "dictc.h"
 
 #include <json-c/json.h>
@@ -21,9 +20,8 @@
 namespace dictc {
 namespace {
 
-// JSON nesting allowed in a description.  Every property level takes two
-// JSON levels (object, then its "children" array), so this allows schema
-// trees about 120 properties deep while keeping the recursion bounded.
+// JSON nesting allowed in a description: about 120 property levels (two
+// JSON levels each).
 constexpr int MAX_JSON_DEPTH = 256;
 
 constexpr unsigned HEADER_SIZE = 12;
@@ -871,22 +869,6 @@ bool compiler::run(std::string_view text, std::vector<uint8_t> *out)
 }
 
 }  // namespace
-
-std::string version_text(uint32_t word)
-{
-	// The inverse of compiler::parse_version.
-	if ((word & 0xFF) != 0)
-		return "";
-	std::string text;
-	for (int shift = 24; shift > 0; shift -= 8) {
-		unsigned b = (word >> shift) & 0xFF, tens = b >> 4, ones = b & 15;
-		if (ones > 9 || (tens != 15 && (tens == 0 || tens > 9)))
-			return "";
-		text += std::to_string(tens == 15 ? ones : tens * 10 + ones) +
-			(shift > 8 ? "." : "");
-	}
-	return text;
-}
 
 bool compile(std::string_view description, std::vector<uint8_t> *out, std::string *error)
 {

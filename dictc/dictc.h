@@ -16,15 +16,12 @@ namespace dictc {
 // description itself is unusable.
 bool compile(std::string_view description, std::vector<uint8_t> *out, std::string *error);
 
-// Writes the description of dictionary bytes: the property tree as librde
-// builds it (names, types, flags, sequence numbers, enum options and shared
+// Writes the description of dictionary bytes that librde registers (with
+// sequence gaps accepted; it logs why it does not): the property tree it
+// builds (names, types, flags, sequence numbers, enum options and shared
 // child lists), which compile() turns into a dictionary of the same schema.
 // Returns false and sets *error when not even the root entry can be read.
 bool decompile(const void *bytes, size_t size, std::string *text, std::string *error);
-
-// The "MAJOR.MINOR.UPDATE" text of a schema version word as compile()
-// writes it ("1.14.0" for 0xF114F000), or "" for any other word.
-std::string version_text(uint32_t word);
 
 }  // namespace dictc
 

@@ -1,7 +1,7 @@
 // rde-dictc [-o OUT] DESCRIPTION.json: writes the dictionary compiled from
 // a JSON description (dictc/FORMAT.md) to OUT or standard output; with
 // --decompile it reads a dictionary and writes its description.
-#include "command_line.h"
+#include "common.h"
 #include "dictc.h"
 
 #include <getopt.h>

@@ -1,68 +1,63 @@
 // rde-inspect bej: every tuple of a BEJ encoding on a line, indented by its
-// depth, with the property it stands for resolved the way the decoder
-// resolves it, and its value.  The tuples come from librde's reader, which
-// stops at the first malformed byte; everything before it is shown.
+// depth, with the property librde resolves it to, and its value.  The
+// tuples come from librde's reader, which stops at the first malformed
+// byte; everything before it is shown.
 #include "inspect.h"
-#include "schema_tree.h"
 
 #include <librde/rde_bej.h>
 
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
-using dictc::schema_tree;
+using context_ptr = std::unique_ptr<rde_bej_context, void (*)(rde_bej_context *)>;
+using locator_ptr = std::unique_ptr<rde_bej_locator, void (*)(rde_bej_locator *)>;
 
-struct dictionary {
-	std::vector<uint8_t> bytes;
-	schema_tree tree;
-};
-
-// Reads a dictionary that librde accepts (it logs why it does not).
-bool load(const char *path, dictionary *d)
+// Registers a dictionary that librde accepts with sequence gaps (it logs
+// why it does not).
+bool load(rde_bej_context *context, const char *path, int32_t schema_type)
 {
-	if (!read_input(path, &d->bytes))
+	std::vector<uint8_t> bytes;
+	if (!read_input(path, &bytes))
 		return false;
-	std::string error;
-	if (!dictc::librde_accepts(d->bytes.data(), d->bytes.size()) ||
-	    !d->tree.read(d->bytes.data(), d->bytes.size(), &error))
+	if (rde_bej_add_dictionary(context, schema_type, nullptr, bytes.data(), bytes.size()) != 0)
 		return complain(std::string(path) + ": not a dictionary librde accepts");
 	return true;
 }
 
-// The property a tuple stands for: a node of one of the trees, or none.
+// The property a tuple stands for, or none.
 struct place {
-	const schema_tree *tree = nullptr;
-	int node = -1;
+	const rde_bej_property *property = nullptr;
 	std::string path;
 	unsigned type = 0;  // the tuple's data type
 };
 
-// The property of the locator's path ("Status/Health", numbers for array
-// elements), or the root.
-bool find_root(const schema_tree &tree, const char *locator, place *root)
+// The name of a property for paths: its name, "#N" (its entry) when it has none.
+std::string label(const rde_bej_property *p)
 {
-	root->tree = &tree;
-	root->node = 0;
-	root->path = tree.label(0);
-	std::string rest = locator ? locator : "";
-	while (locator) {
-		std::string step = rest.substr(0, rest.find('/'));
-		bool element = tree.node((unsigned)root->node).type() == RDE_BEJ_DATA_TYPE_ARRAY &&
-			       !step.empty() &&
-			       step.find_first_not_of("0123456789") == std::string::npos;
-		int c = element ? tree.child((unsigned)root->node, uint64_t{0})
-				: tree.child((unsigned)root->node, step);
-		if (c < 0)
-			return complain(std::string(locator) + ": no property '" + step + "' in '" +
-					root->path + "'");
-		root->node = c;
-		root->path += element ? "[" + step + "]" : "/" + step;
-		if (step.size() == rest.size())
-			break;
-		rest.erase(0, step.size() + 1);
-	}
+	const char *name = rde_bej_property_get_name(p);
+	return name ? name : "#" + std::to_string(rde_bej_property_get_entry(p));
+}
+
+// The property the locator names as bejconv -l reads it, or the root.
+bool find_root(rde_bej_context *context, const char *locator, place *root, locator_ptr *owner)
+{
+	rde_bej_dictionary *schema = rde_bej_dictionary_first(context);
+	while (rde_bej_dictionary_get_schema_type(schema) != 0)
+		schema = rde_bej_dictionary_next(schema);
+	const char *name = rde_bej_dictionary_get_name(schema);
+	root->property = rde_bej_dictionary_get_root(schema);
+	root->path = name;
+	if (!locator)
+		return true;
+	rde_bej_locator *built = nullptr;
+	if (rde_bej_locator_build_path(context, name, 0, locator, &built) != 0)
+		return complain(std::string("failed to build the locator '") + locator + "'");
+	owner->reset(built);
+	root->property = rde_bej_locator_get_property(built);
+	root->path += std::string("/") + locator;
 	return true;
 }
 
@@ -122,8 +117,13 @@ std::string add_value(const rde_bej_tuple &t, const place &p, json_object *f, st
 			    : json_object_new_uint64((uint64_t)d.integer.value);
 		break;
 	case RDE_BEJ_DATA_TYPE_ENUM: {
-		int o = p.node >= 0 ? p.tree->child((unsigned)p.node, d.enum_option) : -1;
-		const char *name = o >= 0 ? p.tree->node((unsigned)o).entry.name : nullptr;
+		// An array's item is no option, whatever its number.
+		const rde_bej_property *o = p.property && rde_bej_property_get_type(p.property) !=
+								    RDE_BEJ_DATA_TYPE_ARRAY
+						    ? rde_bej_property_find_child(p.property,
+										  d.enum_option)
+						    : nullptr;
+		const char *name = o ? rde_bej_property_get_name(o) : nullptr;
 		put(f, "value", name ? json_object_new_string(name) : nullptr);
 		put(f, "option", json_object_new_uint64(d.enum_option));
 		if (!name && note->empty())
@@ -163,8 +163,8 @@ std::string add_value(const rde_bej_tuple &t, const place &p, json_object *f, st
 
 class reader {
 public:
-	reader(const inspect_options &o, const dictionary *annotation, const place &root)
-	    : options_(o), annotation_(annotation), root_(root)
+	reader(const inspect_options &o, const rde_bej_context *context, const place &root)
+	    : options_(o), context_(context), root_(root)
 	{}
 	~reader() { json_object_put(tuples_); }
 	int run(const std::vector<uint8_t> &bytes);
@@ -175,7 +175,7 @@ private:
 	void record(const rde_bej_tuple &t, const place &p, const std::string &note);
 
 	const inspect_options &options_;
-	const dictionary *annotation_;
+	const rde_bej_context *context_;
 	const place root_;
 	std::vector<place> stack_;  // the places of the enclosing tuples
 	json_object *tuples_ = json_object_new_array();
@@ -193,36 +193,28 @@ int reader::on_tuple(const rde_bej_tuple *t, void *self)
 	return 0;
 }
 
-// Resolves a tuple as the decoder does: the selector picks the dictionary,
-// the sequence number the child (the item, whatever the number, in an
-// array); an annotation's inner tuple is a child of the annotation root.
+// Resolves a tuple through librde as the decoder does; the inner tuple of an
+// annotation has no parent property, nor has a tuple below one that did
+// not resolve, which only an annotation's number can still resolve.
 place reader::resolve(const rde_bej_tuple &t, const place *parent, std::string *note)
 {
-	place p;
+	place p = parent ? place{} : root_;
 	p.type = t.format >> 4;
-	if (!parent) {
-		p = root_;
-		p.type = t.format >> 4;
+	if (!parent)
 		return p;
-	}
-	const schema_tree *annotations = annotation_ ? &annotation_->tree : nullptr;
 	bool inner = parent->type == RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION;
-	bool nested = parent->tree == annotations && parent->node > 0 &&
-		      !(t.format & RDE_BEJ_FORMAT_TOP_LEVEL_ANNOTATION);
-	int scope = parent->node;
-	p.tree = parent->tree;
-	if (inner || (t.selector && !nested)) {
-		p.tree = annotations;
-		scope = annotations ? 0 : -1;
-	}
-	bool element = scope >= 0 && !inner &&
-		       p.tree->node((unsigned)scope).type() == RDE_BEJ_DATA_TYPE_ARRAY;
-	p.node = scope < 0 ? -1 : p.tree->child((unsigned)scope, element ? 0 : t.sequence_number);
-	std::string name = p.node >= 0 ? p.tree->label((unsigned)p.node) : inner ? "@?" : "?";
+	const rde_bej_property *scope = nullptr;
+	if (inner || parent->property || t.selector)
+		scope = rde_bej_tuple_scope(context_, inner ? nullptr : parent->property, &t);
+	bool element = scope && !inner &&
+		       rde_bej_property_get_type(scope) == RDE_BEJ_DATA_TYPE_ARRAY;
+	p.property = scope ? rde_bej_property_find_child(scope, t.sequence_number) : nullptr;
+	std::string name = p.property ? label(p.property) : inner ? "@?" : "?";
 	p.path = parent->path +
 		 (element ? "[" + std::to_string(t.index) + "]" : (inner ? "" : "/") + name);
-	if (p.node < 0)
-		*note = !p.tree ? "no annotation dictionary"
+	if (!p.property)
+		*note = !scope && t.selector
+				? "no annotation dictionary"
 				: "no property numbered " + std::to_string(t.sequence_number);
 	return p;
 }
@@ -232,7 +224,7 @@ void reader::record(const rde_bej_tuple &t, const place &p, const std::string &n
 {
 	json_object *f = json_object_new_object();
 	const char *type = rde_bej_data_type_name(p.type);
-	const char *name = p.node >= 0 ? p.tree->node((unsigned)p.node).entry.name : nullptr;
+	const char *name = p.property ? rde_bej_property_get_name(p.property) : nullptr;
 	put(f, "offset", json_object_new_uint64(t.offset));
 	put(f, "depth", json_object_new_int((int)t.depth));
 	put(f, "path", json_object_new_string(p.path.c_str()));
@@ -245,7 +237,7 @@ void reader::record(const rde_bej_tuple &t, const place &p, const std::string &n
 	put(f, "length", json_object_new_uint64(t.length));
 	std::string remark = note;
 	std::string value = add_value(t, p, f, &remark);
-	unsigned expected = p.node >= 0 ? p.tree->node((unsigned)p.node).type() : p.type;
+	unsigned expected = p.property ? rde_bej_property_get_type(p.property) : p.type;
 	if (remark.empty() && p.type != expected && p.type != RDE_BEJ_DATA_TYPE_NULL &&
 	    p.type != RDE_BEJ_DATA_TYPE_PROPERTY_ANNOTATION)
 		remark = std::string("the dictionary gives ") + rde_bej_data_type_name(expected);
@@ -316,11 +308,15 @@ int reader::run(const std::vector<uint8_t> &bytes)
 
 int inspect_bej(const inspect_options &o)
 {
-	dictionary schema, annotation;
+	context_ptr context(rde_bej_context_new(), rde_bej_context_free);
+	locator_ptr locator(nullptr, rde_bej_locator_free);
 	place root;
 	std::vector<uint8_t> bytes;
-	if (!load(o.schema, &schema) || (o.annotation && !load(o.annotation, &annotation)) ||
-	    !find_root(schema.tree, o.locator, &root) || !read_input(o.file, &bytes))
+	if (!context ||
+	    rde_bej_context_set_options(context.get(), RDE_BEJ_ACCEPT_SEQUENCE_GAPS) != 0 ||
+	    !load(context.get(), o.schema, 0) ||
+	    (o.annotation && !load(context.get(), o.annotation, RDE_BEJ_SCHEMA_TYPE_ANNOTATION)) ||
+	    !find_root(context.get(), o.locator, &root, &locator) || !read_input(o.file, &bytes))
 		return 1;
-	return reader(o, o.annotation ? &annotation : nullptr, root).run(bytes);
+	return reader(o, context.get(), root).run(bytes);
 }

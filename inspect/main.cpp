@@ -1,6 +1,6 @@
 // rde-inspect bej|dict [OPTIONS] [FILE]: the command line and what the two
 // subcommands share.
-#include "command_line.h"
+#include "common.h"
 #include "inspect.h"
 
 #include <getopt.h>

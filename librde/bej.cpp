@@ -249,8 +249,7 @@ const rde_bej_property *find_property_by_name(const rde_bej_context *context, co
 		return nullptr;
 	}
 	// One scan finds the "@" of an annotation name, or the end of a plain
-	// name and with it the length that candidates are compared by.  Names
-	// are short: a plain loop costs less than a call.
+	// name and with it the length that candidates are compared by.
 	const char *at = name;
 	while (*at != '\0' && *at != '@')
 		at++;

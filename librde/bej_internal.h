@@ -32,15 +32,10 @@ inline constexpr size_t ENCODING_HEADER_SIZE = 7;
 inline constexpr uint32_t ENCODING_VERSION_1_0 = 0xF1F0F000;
 inline constexpr uint32_t ENCODING_VERSION_1_1 = 0xF1F1F000;
 
-// A builder opens at most this many nested sets and arrays below its root;
-// real resources stay far below it, and it keeps the recursive encoder's
-// stack small.
+// A builder opens at most this many nested sets and arrays below its root.
 inline constexpr int MAX_SCOPE_DEPTH = 64;
-// The deepest tree the decoder follows, counting every tuple and the inner
-// value of a property annotation as one level each (the root is level 1).
-// A builder's deepest tree (every scope an annotation, ending in a scalar
-// annotation) has 2 * MAX_SCOPE_DEPTH + 3 levels: the decoder takes exactly
-// what the encoder can write, and a hostile stream cannot exhaust the stack.
+// The deepest tree the decoder follows (a tuple and the inner value of a
+// property annotation are a level each): the deepest a builder writes.
 inline constexpr int MAX_NESTING_DEPTH = 2 * MAX_SCOPE_DEPTH + 3;
 
 // One schema property node per dictionary entry; nodes live in the
@@ -103,11 +98,9 @@ struct rde_bej_bytestring {
 // come from a few large blocks and go in one release with the tree.
 struct rde_bej_arena;
 
-// One value node, for builder trees and decoded trees alike.  A tree has a
-// node for every value of the resource, so the payload is kept to eight
-// bytes: the rare reals and bytestrings live in buffers of their own (like
-// strings), read through real_of() and bytestring_of() only, and an
-// integer's sign flag sits in the padding after the flags.
+// One value node, for builder trees and decoded trees alike.  Reals and
+// bytestrings live in buffers of their own, read through real_of() and
+// bytestring_of() only.
 struct rde_bej_value {
 	const rde_bej_property *property;
 	rde_bej_value *parent;
@@ -125,9 +118,7 @@ struct rde_bej_value {
 	const rde_bej_property *annotated_property;
 	uint32_t type;
 	uint8_t deferred_binding;
-	// The node lives in its tree's arena (every node but the root, which
-	// owns the arena); kept in the padding after deferred_binding, so that
-	// it costs no room of its own.
+	// The node lives in its tree's arena (every node but the root).
 	uint8_t pooled;
 	// The integer payload's sign: set when the encoded number was negative.
 	uint8_t negative;
@@ -150,17 +141,14 @@ struct rde_bej_builder {
 	rde_bej_arena *arena;  // the root's
 	rde_bej_value *current;
 	int status;
-	// The last name rde_bej_get_property_type resolved, and where: the
-	// setter that usually follows for the same name need not resolve it
-	// again.
+	// The last name rde_bej_get_property_type resolved, and where.
 	struct {
 		const rde_bej_property *scope;
 		const char *name;
 		const rde_bej_property *property;
 	} resolved;
-	// Objects of one kind list their members in the same order: the
-	// property found after a given member in a given set, tried first the
-	// next time (see predict_member in builder.cpp).
+	// The property found after a given member in a given set, tried first
+	// the next time (see predict_member in builder.cpp).
 	struct prediction {
 		const rde_bej_property *scope;
 		const rde_bej_property *previous;
@@ -220,10 +208,8 @@ rde_bej_value *new_bej_value(rde_bej_value *parent, rde_bej_arena *arena);
 rde_bej_value *alloc_bej_value(rde_bej_value *parent, rde_bej_arena *arena,
 			       const rde_bej_property *property,
 			       const rde_bej_property *annotated_property);
-// Where an arena takes its blocks.  A decoded tree is new memory filled at
-// once: its blocks come zeroed.  A builder's tree usually grows while the
-// caller releases the document it comes from: its blocks come from the heap
-// as they are, where they reuse what was released.
+// Where an arena takes its blocks: zeroed (a decoded tree), or from the
+// heap as they are (a builder's tree).
 enum class arena_blocks { zeroed, heap };
 // Gives a new root (no parent) the arena of its whole tree: its children
 // (new_bej_value) and their buffers (value_buffer_alloc) come from it and go

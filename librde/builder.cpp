@@ -54,10 +54,8 @@ void change_type(rde_bej_value *value, uint32_t type)
 }
 
 // The member of scope that a name resolving to property (annotating
-// `annotated`, when that is given) already made, or nullptr.  Members are
-// matched by their resolved properties rather than by name, with what a
-// search by name finds: a bare annotation name ("@odata.id") finds the first
-// member holding that annotation, whatever it annotates.
+// `annotated`, when that is given; any member of property otherwise)
+// already made, or nullptr.
 rde_bej_value *find_member(rde_bej_value *scope, const rde_bej_property *property,
 			   const rde_bej_property *annotated)
 {
@@ -92,10 +90,8 @@ rde_bej_builder::prediction &prediction_slot(rde_bej_builder *builder, const rde
 }
 
 // The property the name selects in scope when it is the one predicted
-// there, else nullptr.  A prediction is always a property that a full
-// lookup in this set found.  Its name either has no "@" (a member of the
-// set) or begins with one (an annotation), so the same name finds it
-// again, as long as annotations are still looked up in its dictionary.
+// there (a property a full lookup in this set found, still in the
+// annotation dictionary when it is an annotation), else nullptr.
 const rde_bej_property *predict_member(const rde_bej_builder *builder,
 				       const rde_bej_builder::prediction &slot, const char *name)
 {
@@ -107,7 +103,6 @@ const rde_bej_property *predict_member(const rde_bej_builder *builder,
 
 // The property the name selects in scope, the predicted one first, and
 // the property it annotates when asked for; it becomes the prediction.
-// Inlined into its two callers: a call per value costs more than a hit.
 [[gnu::always_inline]] inline const rde_bej_property *find_named(rde_bej_builder *builder,
 								 const rde_bej_value *scope,
 								 const char *name,
@@ -125,10 +120,8 @@ const rde_bej_property *predict_member(const rde_bej_builder *builder,
 	return slot.next;
 }
 
-// The property a name selects in scope, with the property it annotates.  A
-// name rde_bej_get_property_type has just resolved there is taken from it
-// when it is still the same text (it names no annotated property then: its
-// property carries the whole name).
+// The property a name selects in scope, with the property it annotates; a
+// name rde_bej_get_property_type has just resolved there is taken from it.
 const rde_bej_property *resolve(rde_bej_builder *builder, const rde_bej_value *scope,
 				const char *name, const rde_bej_property **annotated)
 {
@@ -288,9 +281,7 @@ bool convert_real(double v, uint32_t precision, rde_bej_real *real)
 		double x = std::floor(std::floor(f0 * p10 * 10) / 10 + 0.5);
 		if (x >= p10) {
 			// The fraction rounded up to a whole unit (1.9999999 at six
-			// digits): carry it into the whole part, away from zero, so
-			// the encoded number is the rounded one (2.000000) with no
-			// negative count of leading zeros.
+			// digits) carries into the whole part, away from zero.
 			whole += v < 0 ? -1 : 1;
 			// A scaled number that carries to ten (-0.99999999 becomes
 			// -10e-1) is written as -1e0 instead.
@@ -315,10 +306,8 @@ bool convert_real(double v, uint32_t precision, rde_bej_real *real)
 
 }  // namespace
 
-// A locator without components names no property: the builder then starts
-// at the dictionary's root, as without a locator.  A locator resolved in
-// another dictionary is refused: its property would not belong to the
-// resource being built.
+// A locator without components starts at the dictionary's root; one
+// resolved in another dictionary is refused.
 extern "C" rde_bej_builder *rde_bej_builder_new(rde_bej_context *context, uint32_t schema_type,
 						const char *name, const rde_bej_locator *locator)
 {

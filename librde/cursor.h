@@ -64,9 +64,8 @@ struct basic_cursor {
 	{
 		RDE_ASSERT(n <= 8 && n <= buffer_length);
 		if (std::endian::native == std::endian::little && buffer_length >= 8) {
-			// One store of all eight bytes, where the buffer has them:
-			// the bytes past the n written are written again by what
-			// follows, since a writer fills its buffer to the end.
+			// All eight bytes where the buffer has them: a writer fills
+			// its buffer to the end, so what follows overwrites the rest.
 			std::memcpy(position, &x, 8);
 		} else {
 			for (size_t i = 0; i < n; i++)
@@ -119,10 +118,7 @@ inline void encode_nnint(uint64_t x, cursor &c)
 }
 
 // Writes a tuple's header: the nnint of the sequence field s, the format
-// byte and the nnint of the value's length.  The bytes go through a copy of
-// the cursor that the compiler keeps in registers: stores through a byte
-// pointer may alias anything in memory, and would otherwise have the
-// cursor reloaded after each byte.
+// byte and the nnint of the value's length.
 inline void encode_tuple_header(uint64_t s, uint8_t format, uint64_t length, cursor &c)
 {
 	cursor h = c;
@@ -194,12 +190,9 @@ struct tuple_head {
 // message for an outer tuple or for the inner tuple of a property
 // annotation, the tuple reader names it as a reason.
 enum class head_problem { none, sequence, format, length, inner_selector, inner_length };
-struct head_problem_text {
-	const char *message;
-	const char *inner_message;
-	const char *reason;
-};
-inline constexpr head_problem_text head_problem_texts[] = {
+inline constexpr struct head_problem_text {
+	const char *message, *inner_message, *reason;
+} head_problem_texts[] = {
 	{"", "", ""},
 	{"Failed to decode sequence number",
 	 "Failed to decode inner sequence number of a property annotation",
@@ -213,10 +206,7 @@ inline constexpr head_problem_text head_problem_texts[] = {
 	{"", "Inner property's length doesn't match outer's length",
 	 "annotation's inner length differs from its outer length"},
 };
-inline const head_problem_text &text_of(head_problem problem)
-{
-	return head_problem_texts[static_cast<int>(problem)];
-}
+inline const head_problem_text &text_of(head_problem p) { return head_problem_texts[int(p)]; }
 
 // Reads a tuple's head from c.  The inner tuple of a property annotation
 // (inner) must select the annotation dictionary and its length must be all

@@ -1,10 +1,6 @@
 // The decoder: one BEJ encoding (header and root tuple) into a tree of value
-// nodes resolved against the registered dictionaries.
-//
-// Every byte is read through a const_cursor.  A tuple's value is read through
-// a cursor of its own that covers exactly the tuple's length, so no read of a
-// value can pass its end, and the enclosing cursor then skips the whole
-// length at once; whatever the value left unread is a size mismatch.
+// nodes resolved against the registered dictionaries.  A tuple's value is
+// read through a cursor that covers exactly the tuple's length.
 #include "bej_internal.h"
 #include "cursor.h"
 
@@ -158,9 +154,7 @@ int decode_property_annotation(const decoding &d, rde_bej_value *value, const_cu
 			    static_cast<unsigned long long>(head.sequence_field >> 1));
 		return -EINVAL;
 	}
-	// The inner value must fit its annotation property like any other
-	// tuple, so that a decoded annotation reads like any other property of
-	// its dictionary.
+	// The inner value must fit its annotation property like any other tuple.
 	unsigned type = format_data_type(head.format);
 	if (!type_fits(type, annotation))
 		return unexpected_type(annotation, type, annotation->name ? annotation->name : "");
@@ -171,8 +165,6 @@ int decode_property_annotation(const decoding &d, rde_bej_value *value, const_cu
 }
 
 // A set's members or an array's elements: a count, then one tuple each.
-// Every member takes at least five bytes, so a hostile count ends at the
-// first member that is not there.
 int decode_members(const decoding &d, rde_bej_value *value, const_cursor &c, int depth)
 {
 	uint64_t count;
@@ -393,9 +385,8 @@ int check_header(const_cursor &c, int32_t schema_type)
 	return 0;
 }
 
-// The root of a decoded tree, whose arena holds the whole tree, strings
-// included.  A locator without components names no property below the
-// root, so it decodes the whole resource, as no locator does.
+// The root of a decoded tree, whose arena holds the whole tree; a locator
+// without components decodes the whole resource.
 rde_bej_value *new_root(const rde_bej_dictionary *dictionary, const rde_bej_locator *locator,
 			const char *name)
 {

@@ -121,8 +121,7 @@ int resolve_components(rde_bej_locator *locator, const rde_bej_locator_component
 
 // A step of a path text ("Status/Health", "Members/0"): an index when the
 // segment begins with a number from 0 to 65535, read like "%hu" ("2abc" is
-// 2), else a name.  A number an index cannot hold stays a name, so that the
-// refusal names it.
+// 2), else a name (also a number an index cannot hold).
 path_step path_text_step(const char *segment, size_t length)
 {
 	char *end = nullptr;
@@ -241,11 +240,8 @@ extern "C" const rde_bej_property *rde_bej_locator_get_property(const rde_bej_lo
 			      : locator->dictionary->root;
 }
 
-// An array-item step is encoded like a named step: the sequence-number field
-// of its property, the array's item property (sequence number 0).  Array
-// elements are written and read with that same field, so a locator into an
-// array names the array's element property; the item's index stays in the
-// locator record only.
+// An array-item step is encoded like a named step, by its property's (the
+// item's) sequence-number field; its index stays in the locator only.
 extern "C" int rde_bej_locator_encode(const rde_bej_locator *locator, uint8_t **bytes,
 				      size_t *length)
 {

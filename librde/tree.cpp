@@ -1,9 +1,5 @@
 // The schema property tree: the one walk from dictionary bytes to the tree,
 // for registration and for views, and read access to the tree.
-//
-// Dictionary bytes are untrusted.  Every entry access is bounded by the
-// entry count and the size given, and the tree is built without recursion
-// so that a deeply nested dictionary costs no stack.
 #include "bej_internal.h"
 
 #include <cerrno>
@@ -40,19 +36,15 @@ int record_problem(rde_bej_dictionary_view *view, const rde_bej_dictionary_probl
 		view->problems = static_cast<rde_bej_dictionary_problem *>(grown);
 		view->capacity = capacity;
 	}
-	va_list again;
-	va_copy(again, args);
-	int length = std::vsnprintf(nullptr, 0, format, args);
-	char *message = length < 0
-				? nullptr
-				: static_cast<char *>(std::malloc(static_cast<size_t>(length) + 1));
-	if (message)
-		std::vsnprintf(message, static_cast<size_t>(length) + 1, format, again);
-	va_end(again);
+	char text[1024];
+	std::vsnprintf(text, sizeof text, format, args);
+	size_t size = std::strlen(text) + 1;
+	auto *message = static_cast<char *>(std::malloc(size));
 	if (!message)
 		return -ENOMEM;
 	view->problems[view->problem_count] = problem;
-	view->problems[view->problem_count++].message = message;
+	view->problems[view->problem_count++].message = static_cast<char *>(
+		std::memcpy(message, text, size));
 	return 0;
 }
 
@@ -272,11 +264,9 @@ int build_next_child(const tree_walk &w, rde_bej_property *&current, bool *compl
 	return status;
 }
 
-// Builds the root's node and every node below it.  The walk is depth-first
-// in entry order, like a recursion over child ranges, but keeps its place
-// in the nodes themselves (the parent link, and the last child built, whose
-// position gives the next child's).  A child is appended to its parent once
-// its own subtree is complete.
+// Builds the root's node and every node below it, depth first in entry
+// order without recursion: a child is appended to its parent once its own
+// subtree is complete, and the last child built gives the next one's place.
 int build_nodes(const tree_walk &w, const rde_bej_dictionary_entry &root_entry)
 {
 	rde_bej_property *top = nullptr;
@@ -312,9 +302,8 @@ const char *check_table(rde_bej_dictionary *dictionary)
 	return header.entry_count == 0 ? "The dictionary has no entries" : nullptr;
 }
 
-// Every entry must belong to the tree.  The first one no child range
-// reaches has no node, hence no node name: it is shown by its name from the
-// name table, or by its position when it has no valid name.
+// Every entry must belong to the tree; the first one no child range reaches
+// is named from the name table, or by its position.
 int check_all_reached(const tree_walk &w)
 {
 	const rde_bej_dictionary *dictionary = w.dictionary;
@@ -399,59 +388,42 @@ rde_bej_dictionary_view_get_problem(const rde_bej_dictionary_view *view, size_t 
 	return view && index < view->problem_count ? &view->problems[index] : nullptr;
 }
 
-extern "C" const rde_bej_property *rde_bej_dictionary_get_root(const rde_bej_dictionary *dictionary)
+using property = rde_bej_property;
+
+extern "C" const property *rde_bej_dictionary_get_root(const rde_bej_dictionary *d)
 {
-	return dictionary ? dictionary->root : nullptr;
+	return d ? d->root : nullptr;
 }
 
-extern "C" const char *rde_bej_property_get_name(const rde_bej_property *property)
+extern "C" const char *rde_bej_property_get_name(const property *p) { return p->name; }
+extern "C" unsigned rde_bej_property_get_type(const property *p) { return p->data_type(); }
+extern "C" unsigned rde_bej_property_get_flags(const property *p) { return p->format & 0x0Fu; }
+extern "C" unsigned rde_bej_property_get_entry(const property *p) { return entry_index(p); }
+
+extern "C" uint16_t rde_bej_property_get_sequence_number(const property *p)
 {
-	return property->name;
+	return p->sequence_number;
 }
 
-extern "C" unsigned rde_bej_property_get_type(const rde_bej_property *property)
+extern "C" const property *rde_bej_property_get_first_child(const property *p)
 {
-	return property->data_type();
+	return p->children_first;
 }
 
-extern "C" unsigned rde_bej_property_get_flags(const rde_bej_property *property)
+extern "C" const property *rde_bej_property_get_next_sibling(const property *p)
 {
-	return property->format & 0x0Fu;
+	return p->stailq;
 }
 
-extern "C" uint16_t rde_bej_property_get_sequence_number(const rde_bej_property *property)
+extern "C" const property *rde_bej_property_get_children_source(const property *p)
 {
-	return property->sequence_number;
+	return p->children_source;
 }
 
-extern "C" unsigned rde_bej_property_get_entry(const rde_bej_property *property)
+extern "C" const property *rde_bej_property_find_child(const property *scope, uint64_t number)
 {
-	return entry_index(property);
-}
-
-extern "C" const rde_bej_property *
-rde_bej_property_get_first_child(const rde_bej_property *property)
-{
-	return property->children_first;
-}
-
-extern "C" const rde_bej_property *
-rde_bej_property_get_next_sibling(const rde_bej_property *property)
-{
-	return property->stailq;
-}
-
-extern "C" const rde_bej_property *
-rde_bej_property_get_children_source(const rde_bej_property *property)
-{
-	return property->children_source;
-}
-
-extern "C" const rde_bej_property *rde_bej_property_find_child(const rde_bej_property *property,
-							       uint64_t sequence_number)
-{
-	uint64_t key = property->data_type() == RDE_BEJ_DATA_TYPE_ARRAY ? 0 : sequence_number;
-	for (const rde_bej_property *p = property->first_child(); p; p = p->stailq) {
+	uint64_t key = scope->data_type() == RDE_BEJ_DATA_TYPE_ARRAY ? 0 : number;
+	for (const property *p = scope->first_child(); p; p = p->stailq) {
 		if (p->sequence_number == key)
 			return p;
 	}

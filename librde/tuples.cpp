@@ -1,7 +1,6 @@
 // The tuple reader: walks BEJ bytes without any dictionary and hands out
 // each tuple with where it lies and what its value holds, stopping at the
-// first malformed byte with its offset and the reason.  It allocates
-// nothing and follows nesting as deep as the decoder does.
+// first malformed byte with its offset and the reason.
 #include "bej_internal.h"
 #include "cursor.h"
 

@@ -58,9 +58,7 @@ unsigned char *arena_block(rde_bej_arena *arena, size_t size)
 }
 
 // Hands out memory aligned to `align` (a power of two up to ARENA_ALIGN),
-// zeroed in a zeroed-block arena (its blocks start zeroed and nothing is
-// ever reused) and as malloc() left it in a heap-block one.  Strings take
-// any byte, so that short ones do not round up to the next sixteen.
+// zeroed in a zeroed-block arena and as malloc() left it in a heap-block one.
 void *arena_alloc(rde_bej_arena *arena, size_t size, size_t align)
 {
 	if (size > SIZE_MAX - ARENA_ALIGN)

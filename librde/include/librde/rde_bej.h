@@ -138,10 +138,7 @@ int32_t rde_bej_dictionary_get_schema_type(const rde_bej_dictionary *dictionary)
 
 /* ---- Property trees ---------------------------------------------------- */
 
-/* Read access to the schema property tree of a dictionary: one property
- * per entry reached, owned by the dictionary (or view). */
-
-/* The dictionary's root property. */
+/* The root of a dictionary's property tree; the dictionary owns the tree. */
 const rde_bej_property *rde_bej_dictionary_get_root(const rde_bej_dictionary *dictionary);
 
 /* A property's name (NULL when unnamed: an array's item, a choice's
@@ -182,10 +179,9 @@ enum rde_bej_dictionary_rule {
 	RDE_BEJ_RULE_UNREACHED,    /* an entry that no child range reaches */
 };
 
-/* One rule broken, where: the entry of the property concerned (for a rule
- * of a child range, the property whose range it is), and for the two
- * sequence rules the child's position and the number it has.  message is
- * what registration logs for it, owned by the view. */
+/* One rule broken: the entry concerned (for a child range, its owner's),
+ * for the sequence rules the child's position and number, and the message
+ * registration logs for it (owned by the view). */
 typedef struct rde_bej_dictionary_problem {
 	unsigned rule;
 	unsigned entry;
@@ -194,12 +190,10 @@ typedef struct rde_bej_dictionary_problem {
 	const char *message;
 } rde_bej_dictionary_problem;
 
-/* Reads dictionary bytes (copied) into a property tree as registration
- * does, for tools that show dictionaries registration refuses: where
- * registration stops, a view records the rule broken and goes on.  Child
- * lists may be numbered with gaps (as RDE_BEJ_ACCEPT_SEQUENCE_GAPS takes
- * them), and a list ends where its range leaves the entry table or leads
- * back to the root.  NULL only when out of memory; free it with _free(). */
+/* Reads dictionary bytes (copied) into a property tree as registration does
+ * with RDE_BEJ_ACCEPT_SEQUENCE_GAPS, but where registration stops, a view
+ * records the rule broken and goes on (a child list ends where its range
+ * leaves the table or leads back to the root).  NULL when out of memory. */
 rde_bej_dictionary_view *rde_bej_dictionary_view_new(const void *data, size_t size);
 void rde_bej_dictionary_view_free(rde_bej_dictionary_view *view);
 
@@ -397,13 +391,11 @@ int rde_bej_read_encoding(const uint8_t *bytes, size_t length, rde_bej_encoding_
 int rde_bej_read_tuples(const uint8_t *bytes, size_t length, rde_bej_tuple_handler handler,
 			void *user_data, rde_bej_read_error *error);
 
-/* The property among whose children (rde_bej_property_find_child) a tuple
- * is resolved, as the decoder resolves it: the annotation dictionary's root
- * for a tuple that selects that dictionary, unless it lies in a value of
- * that dictionary other than its root and is not flagged as a top-level
- * annotation, and parent otherwise.  parent is the enclosing tuple's
- * property, NULL for the inner tuple of a property annotation.  NULL when
- * the tuple selects the annotation dictionary and the context has none. */
+/* The property among whose children (rde_bej_property_find_child) the
+ * decoder resolves a tuple below parent (NULL for the inner tuple of a
+ * property annotation): parent, or the annotation dictionary's root for a
+ * tuple that selects it outside a value of that dictionary or as a
+ * top-level annotation; NULL when that dictionary is not registered. */
 const rde_bej_property *rde_bej_tuple_scope(const rde_bej_context *context,
 					    const rde_bej_property *parent,
 					    const rde_bej_tuple *tuple);
