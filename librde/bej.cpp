@@ -8,26 +8,6 @@
 #include <cstring>
 #include <string_view>
 
-void free_dictionary(rde_bej_dictionary *dictionary)
-{
-	std::free(dictionary->properties);
-	std::free(dictionary->data);
-	std::free(dictionary->uri);
-	std::free(dictionary);
-}
-
-bool copy_dictionary_bytes(rde_bej_dictionary *dictionary, const void *data, size_t size)
-{
-	dictionary->size = data ? size : 0;
-	// One byte at least, so that an empty dictionary is refused as too short
-	// rather than as out of memory.
-	dictionary->data = static_cast<uint8_t *>(
-		std::calloc(dictionary->size ? dictionary->size : 1, 1));
-	if (dictionary->data && dictionary->size)
-		std::memcpy(dictionary->data, data, dictionary->size);
-	return dictionary->data != nullptr;
-}
-
 namespace {
 
 // Logs "Failed to parse the dictionary" after the reason, frees the partly
@@ -176,8 +156,6 @@ extern "C" int32_t rde_bej_dictionary_get_schema_type(const rde_bej_dictionary *
 {
 	return dictionary ? dictionary->schema_type : -1;
 }
-
-const char *shown_name(const char *name) { return name ? name : "(unnamed)"; }
 
 bool split_annotation_name(std::string_view name, std::string_view *property,
 			   std::string_view *annotation)

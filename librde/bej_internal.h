@@ -179,8 +179,6 @@ int read_failure(rde_bej_read_error *error, size_t offset, const char *reason);
 // a view records every rule broken and takes what it can.  -ENOMEM when out
 // of memory.
 int build_property_tree(rde_bej_dictionary *dictionary, rde_bej_dictionary_view *view);
-
-// ---- dictionaries and lookups (bej.cpp) ----
 // Gives a record its own copy of the bytes; false when out of memory.
 bool copy_dictionary_bytes(rde_bej_dictionary *dictionary, const void *data, size_t size);
 // Frees a record with everything it owns.
@@ -188,6 +186,8 @@ void free_dictionary(rde_bej_dictionary *dictionary);
 // A property name for messages: "(unnamed)" for an array item or a choice
 // option, which have none.
 const char *shown_name(const char *name);
+
+// ---- dictionaries and lookups (bej.cpp) ----
 // Splits "property@annotation" at its first "@" into the property part
 // (maybe empty) and the annotation part, "@" included; false without "@".
 bool split_annotation_name(std::string_view name, std::string_view *property,

@@ -14,6 +14,28 @@ struct rde_bej_dictionary_view {
 	size_t capacity;
 };
 
+const char *shown_name(const char *name) { return name ? name : "(unnamed)"; }
+
+void free_dictionary(rde_bej_dictionary *dictionary)
+{
+	std::free(dictionary->properties);
+	std::free(dictionary->data);
+	std::free(dictionary->uri);
+	std::free(dictionary);
+}
+
+bool copy_dictionary_bytes(rde_bej_dictionary *dictionary, const void *data, size_t size)
+{
+	dictionary->size = data ? size : 0;
+	// One byte at least, so that an empty dictionary is refused as too short
+	// rather than as out of memory.
+	dictionary->data = static_cast<uint8_t *>(
+		std::calloc(dictionary->size ? dictionary->size : 1, 1));
+	if (dictionary->data && dictionary->size)
+		std::memcpy(dictionary->data, data, dictionary->size);
+	return dictionary->data != nullptr;
+}
+
 namespace {
 
 // One walk from dictionary bytes to a property tree.  Registration (no
