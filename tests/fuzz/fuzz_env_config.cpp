@@ -1,13 +1,18 @@
 // Fuzzes the environment store's configuration reader: each input is a configuration file,
 // read and its devices probed. Only paths in /tmp/fuzz_env/ open, so that probing never
 // reaches a real device; the seeds name the configuration file itself as the device.
+// Read again, a configuration gives the same devices (a short line keeps what probing set).
 #include "device.h"
 #include "fw_env_internal.h"  // the configuration reader and the loader have no public path
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <span>
+#include <string>
 #include <sys/stat.h>
+#include <tuple>
+#include <vector>
 
 static int open_own(const char *path, int flags, mode_t mode)
 {
@@ -27,6 +32,15 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 	return 0;
 }
 
+static auto devices()
+{
+	std::vector<std::tuple<std::string, int64_t, unsigned, unsigned, unsigned, int, bool>> all;
+	for (const env_device &d : std::span(envdevices, size_t(env_dev_count)))
+		all.emplace_back(d.path, d.offset, d.env_size, d.erase_size, d.sector_count,
+				 d.mtd_type, d.is_ubi);
+	return all;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	FILE *f = fopen("/tmp/fuzz_env/config", "w");
@@ -35,6 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	for (auto &d : envdevices)  // a fresh process each time
 		d.erase_size = d.sector_count = 0;
 	env_options options = {"/tmp/fuzz_env/config", nullptr};
-	env_config_read(&options);
+	if (env_config_read(&options) == 0) {
+		auto first = devices();
+		if (env_config_read(&options) != 0 || devices() != first)
+			__builtin_trap();
+	}
 	return 0;
 }

@@ -1,12 +1,14 @@
 // Fuzzes loading the environment image and reading and changing its
 // variables, kept once or twice in a file. The first byte says whether there
 // are two copies and whether each copy's CRC is made to match; the rest of
-// the input fills the copies.
+// the input fills the copies.  The variables committed are those that load
+// next.
 #include "fw_env_internal.h"  // the configuration reader and the loader have no public path
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <sys/stat.h>
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -42,6 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		fw_getenv("a");
 		fw_env_write("ipaddr", "1.2.3.4");
 		fw_env_write("a", nullptr);
+		std::string variables(env_state.data, env_state.data_size);
+		if (fw_env_commit(&options) == 0 &&
+		    (fw_env_load(&options) != 0 ||
+		     variables != std::string(env_state.data, env_state.data_size)))
+			__builtin_trap();
 		fw_env_release(&options);
 	}
 	return 0;
