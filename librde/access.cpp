@@ -190,7 +190,16 @@ extern "C" int rde_bej_get_real(const rde_bej_value *value, double *out)
 		// only drive the result to zero or infinity.
 		double scale = static_cast<double>(real.leading_zero_count) -
 			       static_cast<double>(real.exponent) + digits;
-		result += sign * fraction / std::pow(10.0, scale);
+		double power = std::pow(10.0, scale);
+		// A tiny number with many fraction digits (-1.234567e-305) would
+		// lose them to an infinite 10^scale: its exponent is applied apart.
+		if (std::isinf(power) && real.exponent < 0) {
+			double places = static_cast<double>(real.leading_zero_count) + digits;
+			result += sign * fraction / std::pow(10.0, places) *
+				  std::pow(10.0, static_cast<double>(real.exponent));
+		} else {
+			result += sign * fraction / power;
+		}
 	}
 	*out = result;
 	return 0;
