@@ -76,7 +76,7 @@ json_object *decoded_json(rde_bej_value *value)
 // Compares the writer's text of a tree with json-c's pretty print of
 // decoded_json(), both expanded; false when the tree cannot be written (its
 // message is dropped).
-bool same_text(rde_bej_value *tree, const std::string &what, size_t *length = nullptr)
+bool same_text(rde_bej_value *tree, const std::string &what, std::string *written_text = nullptr)
 {
 	static char *buffer = static_cast<char *>(calloc(EXPANSION_BUFFER_SIZE, 1));
 	member_replacements replacements;
@@ -94,8 +94,8 @@ bool same_text(rde_bej_value *tree, const std::string &what, size_t *length = nu
 	EXPECT_EQ(std::string(buffer, expand_url_macros(urls, text, printed, buffer)), written)
 		<< what;
 	json_object_put(json);
-	if (length)
-		*length = written.size();
+	if (written_text)
+		*written_text = written;
 	return true;
 }
 
@@ -172,10 +172,26 @@ bytes cat(std::initializer_list<bytes> parts)
 	return out;
 }
 
-bytes tuple(uint64_t sequence_field, unsigned type, const bytes &payload)
+// A tuple with these flags, and deferred binding for a string with a '%'.
+bytes tuple(uint64_t field, unsigned type, const bytes &payload, unsigned flags = 0)
 {
-	return cat({nnint(sequence_field), {uint8_t(type << 4)}, nnint(payload.size()), payload});
+	flags |= type == RDE_BEJ_DATA_TYPE_STRING &&
+		 std::memchr(payload.data(), '%', payload.size());
+	return cat({nnint(field), {uint8_t(type << 4 | flags)}, nnint(payload.size()), payload});
 }
+
+// A bejInteger as short as its sign allows.
+bytes bej_integer(int64_t x)
+{
+	bytes out;
+	uint64_t rest = uint64_t(x);
+	do
+		out.push_back(uint8_t(rest)), rest >>= 8;
+	while (x < 0 ? out.size() < 8 : rest || out.back() & 0x80);
+	return out;
+}
+
+int64_t power_of_ten(unsigned n) { return n ? 10 * power_of_ten(n - 1) : 1; }
 
 // A whole encoding: the header and the root set with these members.
 bytes resource(const bytes &members)
@@ -183,14 +199,18 @@ bytes resource(const bytes &members)
 	return cat({parse_hex("00 f0 f0 f1 00 00 00"), tuple(0, 0, members)});
 }
 
-// Random encodings over the dictionaries in json_text/: the root holds one
-// property of each type the converter shows, the first two (a set and an
-// array of sets) with the root's own children so that trees nest at will.
-// Names hold every byte value between them, and the last property's name is
-// the third one's joined to the first annotation's.
+// Random encodings over the dictionaries in json_text/: the root holds
+// nullable properties of every type the converter shows; its set, array of
+// sets and array of arrays of sets have the root's own children, so that
+// trees nest at will.  Names hold every byte value between them, macros and
+// at signs.  An exact encoding holds only what JSON text gives back as it
+// was: no name twice in a set, properties whose names and types JSON keeps,
+// values as the encoder writes them (shortest integers, reals as the setter
+// makes them from their text, quotes escaped, macros a URL abbreviates to).
 class random_encoding {
 public:
-	explicit random_encoding(unsigned seed) : rng_(seed), spine_(rng_() % 4 ? 0 : rng_() % 100)
+	explicit random_encoding(unsigned seed, bool exact = false)
+	    : rng_(seed), exact_(exact), spine_(exact || rng_() % 4 ? 0 : rng_() % 100)
 	{}
 
 	// A set's members; down to the spine's depth, a single nested set.
@@ -199,20 +219,30 @@ public:
 		bool spine = depth < spine_;
 		unsigned count = spine ? 1 : depth > spine_ + 6 ? 0 : rng_() % (depth < 3 ? 7 : 3);
 		bytes out = nnint(count);
+		unsigned taken = 0;  // keys: k, and one annotation a ("@a" finds "k@a")
 		for (unsigned i = 0; i < count; i++) {
-			unsigned k = spine ? 0 : rng_() % 9, pick = spine ? 9 : rng_() % 10;
-			unsigned a = rng_() % 3, kind = a ? a + 3 : 2;  // integer, string, real
+			unsigned k, pick, a;
+			do {
+				k = spine ? 0 : exact_ ? EXACT[rng_() % 8] : rng_() % 9;
+				pick = spine ? 9 : rng_() % 10, a = rng_() % 3;
+			} while (exact_ && taken & 1u << (pick == 1 || pick == 2 ? 16 + a : k));
+			taken |= 1u << (pick == 1 || pick == 2 ? 16 + a : k);
+			unsigned kind = a ? a + 3 : 2;  // integer, string, real
 			bytes annotation = tuple(a << 1 | 1, TYPES[kind], value(kind, depth));
-			out = cat({out, pick == 0   ? tuple(k << 1, RDE_BEJ_DATA_TYPE_NULL, {})
+			out = cat({out, pick == 0   ? of(k, RDE_BEJ_DATA_TYPE_NULL, {})
 					: pick == 1 ? annotation  // of the set itself
-					: pick == 2 ? tuple(k << 1, 10, annotation)
-						    : tuple(k << 1, TYPES[k], value(k, depth))});
+					: pick == 2 ? of(k, 10, annotation)
+						    : of(k, TYPES[k], value(k, depth))});
 		}
 		return out;
 	}
 
 private:
-	static constexpr unsigned TYPES[] = {0, 1, 3, 4, 5, 6, 7, 14, 3};
+	static constexpr unsigned TYPES[] = {0, 1, 3, 4, 5, 6, 7, 14, 3, 7, 1, 4};
+	static constexpr unsigned EXACT[] = {0, 1, 2, 4, 5, 9, 10, 11};
+
+	// A tuple of the root's property k, which is nullable.
+	bytes of(unsigned k, unsigned type, const bytes &v) { return tuple(k << 1, type, v, 4); }
 
 	// A bejInteger of count bytes, any of them (or 0 when count is 0).
 	bytes integer(size_t count)
@@ -223,48 +253,74 @@ private:
 		return out;
 	}
 
-	// Any bytes but NUL, with the beginnings of macros and escapes mixed in.
+	// Any bytes but NUL (exact: none below ':', so no '"', '%' or digit),
+	// with the beginnings of macros and escapes mixed in.
 	bytes text()
 	{
-		static const char *const SPECIAL[] = {"%L",  "%L5",  "%L007", "%L300", "%C",
-						      "%I1", "%I",   "%",     "W/",    "W",
-						      "W\\", "\\\"", "\\",    "/"};
+		static const char *const SPECIAL[] = {"%L5", "%L7", "%C",   "%I1",   "W/",
+						      "W",   "W\\", "\\\"", "\\",    "/",
+						      "%L",  "%I",  "%",    "%L007", "%L300"};
 		std::string out;
 		for (size_t i = rng_() % 12; i > 0; i--)
-			out += rng_() % 2 ? SPECIAL[rng_() % 14]
-					  : std::string(1, char(1 + rng_() % 255));
+			out += rng_() % 2 ? SPECIAL[rng_() % (exact_ ? 10 : 15)]
+					  : std::string(1, char(exact_ ? ':' + rng_() % 198
+								       : 1 + rng_() % 255));
 		return bytes(out.c_str(), out.c_str() + out.size() + 1);
+	}
+
+	// A real as the setter makes it from its text: within (-1, 0), scaled
+	// by 10^-1 to 10^-9 or 10^-299 to 10^-307; d * 10^n up to 9 * 10^18; or
+	// fifteen digits, six of them after the point.
+	bytes real()
+	{
+		int64_t shape = rng_() % 3, d = 1 + rng_() % 9, n = rng_() % (shape == 1 ? 19 : 10);
+		int64_t digits = rng_() % power_of_ten(n), zeros = rng_() % 6, fraction = 0;
+		int64_t whole = shape == 1 ? d * power_of_ten(n) : shape == 2 ? digits : -d;
+		if (shape != 1 && rng_() % 4)
+			fraction = d * power_of_ten(5 - zeros) + digits % power_of_ten(5 - zeros);
+		bytes w = bej_integer(rng_() % 2 && shape ? -whole : whole),
+		      e = cat({nnint(8), bej_integer(-int64_t(rng_() % 2 ? 1 + rng_() % 9
+									 : 299 + rng_() % 9))});
+		return cat({nnint(w.size()), w, nnint(fraction ? zeros : 0), nnint(fraction),
+			    shape ? nnint(0) : e});
 	}
 
 	bytes value(unsigned k, unsigned depth)
 	{
 		bytes out, whole = integer(rng_() % 9),
 			   power = rng_() % 3 ? bytes{} : integer(1 + rng_() % 2);
+		uint64_t two = uint64_t(1) << rng_() % 64, near = two + rng_() % 3 - 1;  // ±2^n±1
 		switch (TYPES[k]) {
 		case RDE_BEJ_DATA_TYPE_SET:
 			return members(depth + 1);
-		case RDE_BEJ_DATA_TYPE_ARRAY:
+		case RDE_BEJ_DATA_TYPE_ARRAY:  // of sets, or of arrays of sets
 			out = nnint(depth < spine_ ? 1 : rng_() % 3);
-			for (uint64_t i = out.back(); i > 0; i--)
-				out = cat({out, tuple(rng_() % 3 << 1, 0, members(depth + 2))});
+			for (uint64_t i = out.back(); i > 0; i--) {
+				unsigned sequence = exact_ ? 0 : rng_() % 3 << 1;
+				out = cat({out, k == 1 ? tuple(sequence, 0, members(depth + 2))
+						       : tuple(sequence, 1, value(1, depth + 1))});
+			}
 			return out;
 		case RDE_BEJ_DATA_TYPE_ENUM:
 			return nnint(rng_() % 2);
 		case RDE_BEJ_DATA_TYPE_STRING:
 			return text();
 		case RDE_BEJ_DATA_TYPE_REAL:
-			return cat({nnint(whole.size()), whole, nnint(rng_() % 4), nnint(rng_()),
-				    nnint(power.size()), power});
+			return exact_ ? real()
+				      : cat({nnint(whole.size()), whole, nnint(rng_() % 4),
+					     nnint(rng_()), nnint(power.size()), power});
 		case RDE_BEJ_DATA_TYPE_BOOLEAN:
-			return {uint8_t(rng_() % 3)};
+			return {uint8_t(rng_() % (exact_ ? 2 : 3))};
 		case RDE_BEJ_DATA_TYPE_RESOURCE_LINK:
 			return nnint(rng_());
 		default:
-			return integer(1 + rng_() % 8);
+			return exact_ ? bej_integer(int64_t(rng_() % 2 ? -near : near))
+				      : integer(1 + rng_() % 8);
 		}
 	}
 
 	std::mt19937 rng_;
+	bool exact_;
 	unsigned spine_;
 };
 
@@ -279,6 +335,25 @@ TEST_F(JsonText, RandomTrees)
 		rde_bej_value_free(tree);
 	}
 	EXPECT_EQ(1000, compared);
+}
+
+// Exact encodings come back from their JSON text byte for byte: bytes, not
+// texts, as the decoder passes over the nullable bit, array items' sequence
+// numbers and long integers, and would lose or change a value alike twice.
+TEST_F(JsonText, ExactEncodingsComeBackFromTheirText)
+{
+	context c(compiled(read_file(data_dir() + "schema.json")),
+		  compiled(read_file(data_dir() + "annotation.json")));
+	for (unsigned seed = 1; seed <= 300; seed++) {
+		bytes bej = resource(random_encoding(seed, true).members(0));
+		rde_bej_value *tree = c.decode(bej);
+		std::string text;
+		ASSERT_TRUE(same_text(tree, "exact seed " + std::to_string(seed), &text)) << seed;
+		json_object *doc = json_tokener_parse(text.c_str());
+		EXPECT_EQ(to_hex(bej), to_hex(c.encode(doc))) << "seed " << seed << "\n" << text;
+		json_object_put(doc);
+		rde_bej_value_free(tree);
+	}
 }
 
 TEST_F(JsonText, DecoderVectors)
@@ -311,9 +386,9 @@ TEST_F(JsonText, LongTextsAreCut)
 	for (const std::string *text : {&macros, &slashes}) {
 		bytes name(text->c_str(), text->c_str() + text->size() + 1);  // "Name"
 		rde_bej_value *tree = c.decode(resource(cat({nnint(1), tuple(2, 5, name)})));
-		size_t length = 0;
-		EXPECT_TRUE(same_text(tree, "long text", &length));
-		EXPECT_EQ(text == &slashes, length == EXPANSION_LIMIT) << length;
+		std::string written;
+		EXPECT_TRUE(same_text(tree, "long text", &written));
+		EXPECT_EQ(text == &slashes, written.size() == EXPANSION_LIMIT) << written.size();
 		rde_bej_value_free(tree);
 	}
 }
