@@ -453,8 +453,9 @@ extern "C" int rde_bej_add_string(rde_bej_builder *builder, const char *name, co
 	v->deferred_binding = std::memchr(value, '%', size - 1) ? 1 : 0;
 	char *copy = static_cast<char *>(value_buffer_alloc(builder->arena, size));
 	if (!copy) {
+		// Without a name the value is the scope itself: show its name.
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value",
-			    shown_name(name));
+			    shown_name(name ? name : v->property->name));
 		return builder_fail(builder, -ENOMEM);
 	}
 	std::memcpy(copy, value, size);
@@ -483,7 +484,7 @@ extern "C" int rde_bej_add_real(rde_bej_builder *builder, const char *name, uint
 			builder->arena, sizeof(rde_bej_real), alignof(rde_bej_real)));
 	if (!v->payload.real_buffer) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value",
-			    shown_name(name));
+			    shown_name(name ? name : v->property->name));
 		return builder_fail(builder, -ENOMEM);
 	}
 	*v->payload.real_buffer = real;
