@@ -3,6 +3,7 @@
 //   tests/vectors/dictionary/*.json  registrations, and the entries as read
 //   tests/vectors/encode/<case>/     builder calls and what they encode to
 //   tests/vectors/decode/<case>/     encodings, decoded trees, tuples read
+//   tests/vectors/allocation/        calls whose allocations are refused
 // The accessors' misuse and the log handler are in c_api_test.c.
 #include <librde/rde_bej.h>
 
@@ -19,6 +20,19 @@
 #include <iomanip>
 #include <memory>
 #include <sstream>
+
+// The library allocates only through malloc, calloc and realloc, wrapped
+// here at link time (see CMakeLists.txt) to refuse the call numbered fail_at.
+extern "C" {
+static long allocations = 0, fail_at = 0;
+static bool refused() { return ++allocations == fail_at; }
+void *__real_malloc(size_t n);
+void *__real_calloc(size_t n, size_t m);
+void *__real_realloc(void *p, size_t n);
+void *__wrap_malloc(size_t n) { return refused() ? nullptr : __real_malloc(n); }
+void *__wrap_calloc(size_t n, size_t m) { return refused() ? nullptr : __real_calloc(n, m); }
+void *__wrap_realloc(void *p, size_t n) { return refused() ? nullptr : __real_realloc(p, n); }
+}
 
 namespace {
 
@@ -463,6 +477,116 @@ TEST(Vectors, Decodings)
 			       << " class " << +h.schema_class << '\n';
 		EXPECT_EQ(header.str() + tuples.str(),
 			  text_or(dir + "/tuples", header.str() + tuples.str()));
+	}
+}
+
+// ---- allocation failures -------------------------------------------------
+
+void *const kept = reinterpret_cast<void *>(uintptr_t{0x10});  // out-parameters, before a call
+
+// What a call works on, made beforehand (with use_up, the builder's memory
+// used up by as many one-byte texts as make a twin need more, but one), and
+// its out-parameters.
+struct allocation_world {
+	context_ptr context{rde_bej_context_new(), rde_bej_context_free};
+	std::vector<uint8_t> schema;
+	rde_bej_locator *locator = nullptr, *built = static_cast<rde_bej_locator *>(kept);
+	rde_bej_builder *b = nullptr;
+	rde_bej_value *tree = static_cast<rde_bej_value *>(kept);
+	uint8_t *bytes = static_cast<uint8_t *>(kept);
+	size_t length = 3;
+
+	allocation_world(json_object *o, bool use_up)
+	{
+		std::string error;
+		EXPECT_TRUE(
+			dictc::compile(read_file(vectors("decode/schema.json")), &schema, &error));
+		EXPECT_EQ(add(context.get(), 2, read_file(vectors("decode/annotation.json"))), 0);
+		rde_bej_add_dictionary(context.get(), 0, nullptr, schema.data(), schema.size());
+		if (member(o, "locator"))
+			build_locator(context.get(), "Root", 0, member(o, "locator"), &locator);
+		b = rde_bej_builder_new(context.get(), 0, "Root", locator);
+		if (!use_up || !member(o, "used_up"))
+			return;
+		allocation_world twin(o, false);
+		long texts = 0;
+		for (long before = allocations; allocations == before && texts < 1 << 20; texts++)
+			rde_bej_add_string(twin.b, "Name", "");
+		while (--texts > 0)
+			rde_bej_add_string(b, "Name", "");
+	}
+	~allocation_world()
+	{
+		rde_bej_value_free(tree == kept ? nullptr : tree);
+		rde_bej_locator_free(built == kept ? nullptr : built);
+		std::free(bytes == kept ? nullptr : bytes);
+		rde_bej_builder_free(b);
+		rde_bej_locator_free(locator);
+	}
+};
+
+int allocating_call(allocation_world &w, json_object *o)
+{
+	json_object *call = member(o, "call");
+	std::string op = json_object_get_string(at(call, 0)), answer;
+	rde_bej_context *context = w.context.get();
+	if (op == "context_new")
+		return context_ptr(rde_bej_context_new(), rde_bej_context_free) ? 0 : -ENOMEM;
+	if (op == "builder_new") {
+		rde_bej_builder_free(w.b);
+		w.b = rde_bej_builder_new(context, 0, "Root", w.locator);
+		return w.b ? 0 : -ENOMEM;
+	}
+	if (op == "add_dictionary")
+		return rde_bej_add_dictionary(context, 5, json_object_get_string(at(call, 1)),
+					      w.schema.data(), w.schema.size());
+	if (op == "locator_build")
+		return build_locator(context, "Root", 0, member(o, "locator"), &w.built);
+	if (op == "encode" || op == "locator_encode")
+		return op == "encode" ? rde_bej_encode(w.b, &w.bytes, &w.length)
+				      : rde_bej_locator_encode(w.locator, &w.bytes, &w.length);
+	if (op != "decode")
+		return run_call(w.b, op, call, &answer, false);
+	const char *input = json_object_get_string(at(call, 1));  // a file, or the hex itself
+	std::vector<uint8_t> bytes = parse_hex(text_or(vectors(input), input));
+	return rde_bej_decode(context, "Root", 0, bytes.data(), bytes.size(), w.locator, &w.tree);
+}
+
+// A case's call is made with its first allocation refused, then its second,
+// and so on until it succeeds.  A refusal fails the call with -ENOMEM and
+// its own log lines, leaks nothing (the sanitized build checks that) and
+// leaves the out-parameters and the context as they were, so that the call
+// may be made again; a builder keeps the failure for every later call.
+TEST(Vectors, AllocationFailures)
+{
+	json_ptr cases = load(read_file(vectors("allocation/calls.json")));
+	ASSERT_GT(size(cases.get()), 0u);
+	for (size_t i = 0; i < size(cases.get()); i++) {
+		json_object *o = at(cases.get(), i), *failures = member(o, "failures");
+		std::string op = json_object_get_string(at(member(o, "call"), 0));
+		bool keeps = (op.starts_with("add_") && op != "add_dictionary") ||
+			     op.ends_with("_begin");
+		for (size_t n = 1; n <= size(failures) + 1; n++) {
+			SCOPED_TRACE(testing::Message() << "case " << i << ", allocation " << n);
+			allocation_world w(o, true);
+			rde_bej_dictionary *newest = rde_bej_dictionary_first(w.context.get());
+			stderr_capture log;
+			fail_at = allocations + static_cast<long>(n);
+			int status = allocating_call(w, o);
+			fail_at = 0;
+			EXPECT_EQ(status, n <= size(failures) ? -ENOMEM : 0);
+			EXPECT_EQ(log.text(), lines(at(failures, n - 1)));
+			if (n > size(failures))
+				break;
+			stderr_capture after;
+			EXPECT_TRUE(w.tree == kept && w.built == kept && w.bytes == kept &&
+				    w.length == 3);
+			EXPECT_EQ(rde_bej_dictionary_first(w.context.get()), newest);
+			EXPECT_EQ(keeps ? rde_bej_encode(w.b, &w.bytes, &w.length)
+					: allocating_call(w, o),
+				  keeps ? -ENOMEM : 0);
+			EXPECT_EQ(after.text(), "");
+		}
 	}
 }
 
