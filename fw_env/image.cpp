@@ -52,13 +52,19 @@ constexpr crc_table crc_tab;
 // Header bytes before the variable area.
 size_t header_size() { return env_redundant ? 5 : 4; }
 
-// Whether the stored CRC of an image matches its variable area.
+// Whether the stored CRC of an image matches its variable area. An erase
+// cut short by a power loss can leave the CRC word and the first four bytes
+// of the area erased (0xFF) over an area of zeros, and the CRC of exactly
+// that is the erased word: such a copy is taken as erased, never as valid.
 bool crc_ok(const uint8_t *image)
 {
+	static constexpr uint8_t erased[4] = {0xFF, 0xFF, 0xFF, 0xFF};
 	uint32_t stored;
 	memcpy(&stored, image, sizeof stored);
-	size_t size = envdevices[0].env_size;
-	return crc32(0, image + header_size(), size - header_size()) == stored;
+	size_t size = envdevices[0].env_size, hdr = header_size();
+	if (size - hdr >= 4 && memcmp(image, erased, 4) == 0 && memcmp(image + hdr, erased, 4) == 0)
+		return false;
+	return crc32(0, image + hdr, size - hdr) == stored;
 }
 
 // Warns and puts the default environment into the image's variable area, as
