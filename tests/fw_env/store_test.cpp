@@ -187,13 +187,19 @@ int sim_ioctl(int fd, unsigned long request, void *arg)
 		return errno = EROFS, -1;
 	else if (request == MEMERASE &&
 		 (d.mtd_type == 6 || e->start % d.erase_size || e->length % d.erase_size ||
-		  write_budget == 0 || e->start + uint64_t(e->length) > d.data.size()))
+		  e->start + uint64_t(e->length) > d.data.size()))
 		return -1;  // DATAFLASH needs no erase
 	else if (request == UBI_IOCVOLUP && (*bytes > int64_t(d.data.size()) || write_budget == 0))
 		return -1;
-	else if (request == MEMERASE || request == UBI_IOCVOLUP)
-		std::fill_n(d.data.begin() + (request == MEMERASE ? e->start : 0),
-			    request == MEMERASE ? e->length : d.data.size(), 0xFF);
+	else if (request == UBI_IOCVOLUP)
+		std::fill(d.data.begin(), d.data.end(), 0xFF);
+	else if (request == MEMERASE) {  // erased from the start until the power goes
+		int64_t n = write_budget < 0 ? e->length
+					     : std::min<int64_t>(e->length, write_budget);
+		std::fill_n(d.data.begin() + e->start, n, 0xFF);
+		write_budget -= write_budget < 0 ? 0 : n;
+		return n < e->length ? -1 : 0;
+	}
 	return 0;
 }
 
@@ -452,24 +458,38 @@ std::string script::run(const std::string &line)
 }
 
 // "sweep COMMAND...": runs the command with the power cut after every
-// possible number of written bytes, each time from the same devices, and
-// lists the distinct environments the next load finds.
+// possible number of written or erased bytes, each time from the same
+// devices, and names what the next load finds: the old environment, the new
+// one or the default (a fresh store's). Two copies never lose both, and
+// nothing else is ever found.
 std::string script::sweep(const words &op)
 {
 	auto saved = sim::devices;
+	auto listed = [&] {
+		std::string found = result(fw_env_load(&options));
+		found += vars();
+		return fw_env_release(&options), found;
+	};
+	std::map<std::string, std::string> names = {{listed(), " old"}};
 	sim::write_budget = INT64_MAX;
 	command(op, "");
+	int64_t total = INT64_MAX - sim::write_budget;
+	names.emplace(listed(), " new");
+	for (auto &dev : sim::devices)
+		dev.second.data.assign(dev.second.data.size(), 0);
+	names.emplace(listed(), " default");
 	std::set<std::string> seen;
-	for (int64_t n = 0, total = INT64_MAX - sim::write_budget; n <= total; n++) {
+	for (int64_t n = 0; n <= total; n++) {
 		sim::devices = saved;
 		sim::write_budget = n;
 		command(op, "");
-		sim::write_budget = -1;
-		std::string found = result(fw_env_load(&options));
-		seen.insert(found + vars());
-		fw_env_release(&options);
+		std::string name = names[listed()];
+		EXPECT_TRUE(name == " old" || name == " new" ||
+			    (name == " default" && !env_redundant));
+		seen.insert(name.empty() ? " other" : name);
 	}
-	return std::accumulate(seen.begin(), seen.end(), std::string());
+	sim::devices = saved, sim::write_budget = -1;
+	return std::accumulate(seen.begin(), seen.end(), std::string("=")) + "\n";
 }
 
 TEST(Store, Transcripts)
