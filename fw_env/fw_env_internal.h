@@ -57,15 +57,6 @@ extern env_store env_state;
 extern const uint8_t env_obsolete_flag;
 constexpr uint8_t ENV_ACTIVE_FLAG = 1;
 
-// Which of two stored copies a load keeps, from their CRCs and flags:
-// neither when both CRCs are bad (the default environment is used).
-struct env_copy {
-	bool crc_ok;
-	uint8_t flag;
-};
-enum class env_choice { first, second, neither };
-env_choice env_choose_copy(env_flag_scheme scheme, env_copy first, env_copy second);
-
 int fw_env_load(const env_options *opts);
 void fw_env_release(const env_options *opts);
 int fw_env_commit(const env_options *opts);

@@ -150,6 +150,26 @@ bool incremental_prefers_first(uint8_t f0, uint8_t f1)
 	return (f1 == 0xFF && f0 == 0) || f0 >= f1;
 }
 
+// Which of two stored copies a load keeps, from their CRCs and flags:
+// neither when both CRCs are bad (the default environment is used).
+struct env_copy {
+	bool crc_ok;
+	uint8_t flag;
+};
+enum class env_choice { first, second, neither };
+
+env_choice env_choose_copy(env_flag_scheme scheme, env_copy first, env_copy second)
+{
+	if (first.crc_ok != second.crc_ok)
+		return first.crc_ok ? env_choice::first : env_choice::second;
+	if (!first.crc_ok)
+		return env_choice::neither;
+	bool keep_first = scheme == env_flag_scheme::boolean
+				  ? boolean_prefers_first(first.flag, second.flag)
+				  : incremental_prefers_first(first.flag, second.flag);
+	return keep_first ? env_choice::first : env_choice::second;
+}
+
 // Makes image the loaded image, the copy of device current.
 void adopt(uint8_t *image, env_flag_scheme scheme, int current)
 {
@@ -198,18 +218,6 @@ extern "C" uint32_t crc32(uint32_t crc, const uint8_t *buf, size_t len)
 	for (size_t i = 0; i < len; i++)
 		crc = crc_tab.v[(crc ^ buf[i]) & 0xFF] ^ (crc >> 8);
 	return ~crc;
-}
-
-env_choice env_choose_copy(env_flag_scheme scheme, env_copy first, env_copy second)
-{
-	if (first.crc_ok != second.crc_ok)
-		return first.crc_ok ? env_choice::first : env_choice::second;
-	if (!first.crc_ok)
-		return env_choice::neither;
-	bool keep_first = scheme == env_flag_scheme::boolean
-				  ? boolean_prefers_first(first.flag, second.flag)
-				  : incremental_prefers_first(first.flag, second.flag);
-	return keep_first ? env_choice::first : env_choice::second;
 }
 
 void fw_env_release(const env_options *)
