@@ -242,7 +242,8 @@ void collect_urls(json_object *value, std::vector<std::string> *urls)
 
 // Whether the collection's dictionaries take a collection holding one
 // member with this one property.
-bool takes(rde_bej_context *context, const url_table &urls, const char *key, json_object *value)
+bool takes(rde_bej_context *context, const abbreviation_index &urls, const char *key,
+	   json_object *value)
 {
 	json_object *doc = json_object_new_object(), *members = json_object_new_array();
 	json_object *entry = json_object_new_object();
@@ -268,7 +269,7 @@ std::vector<json_object *> log_entries(const fs::path &redfish, const input &in,
 	rde_bej_context *context = rde_bej_context_new();
 	rde_bej_add_dictionary(context, 0, nullptr, in.schema.data(), in.schema.size());
 	rde_bej_add_dictionary(context, 2, nullptr, in.annotation.data(), in.annotation.size());
-	static url_table no_urls;  // all zero: nothing is abbreviated
+	static abbreviation_index no_urls;  // all zero: nothing is abbreviated
 	std::vector<fs::path> paths;
 	for (const auto &f : fs::recursive_directory_iterator(redfish / "mockups"))
 		if (f.is_regular_file() && f.path().extension() == ".json")

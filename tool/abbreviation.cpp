@@ -1,6 +1,6 @@
 // Abbreviation of string values.
 //
-// Everything a rule replaces is looked up in a radix trie (url_trie), so
+// Everything a rule replaces is looked up in a radix trie (abbreviation_index), so
 // that the cost per character of a string does not grow with the map: from
 // a position, the walk follows the text down the trie as far as it
 // matches, at most one URL's length, and keeps the highest rank that ends
@@ -24,8 +24,8 @@
 
 namespace {
 
-using trie_node = url_trie::node;
-using trie_edge = url_trie::edge;
+using trie_node = abbreviation_index::node;
+using trie_edge = abbreviation_index::edge;
 
 struct replacement;
 
@@ -74,21 +74,21 @@ uint32_t edge_key(size_t parent, unsigned char first)
 	return static_cast<uint32_t>(parent) << 8 | first;
 }
 
-static_assert(url_trie::EDGE_SLOTS == 2048, "find_edge hashes to 11 bits");
+static_assert(abbreviation_index::EDGE_SLOTS == 2048, "find_edge hashes to 11 bits");
 
 // The slot of the edge from parent whose label begins with first, or the
 // free slot where it would go.
-size_t find_edge(const url_trie &trie, size_t parent, unsigned char first)
+size_t find_edge(const abbreviation_index &trie, size_t parent, unsigned char first)
 {
 	uint32_t key = edge_key(parent, first);
 	size_t s = (key * 2654435761u) >> 21;
 	while (trie.edges[s].key != key && trie.edges[s].key != 0)
-		s = (s + 1) % url_trie::EDGE_SLOTS;
+		s = (s + 1) % abbreviation_index::EDGE_SLOTS;
 	return s;
 }
 
 // Adds the node and the edge to it from parent; returns the node.
-size_t add_node(url_trie &trie, size_t parent, const trie_node &node)
+size_t add_node(abbreviation_index &trie, size_t parent, const trie_node &node)
 {
 	size_t child = trie.node_count++;
 	trie.nodes[child] = node;
@@ -102,7 +102,7 @@ size_t add_node(url_trie &trie, size_t parent, const trie_node &node)
 // Splits the edge in slot s after the first `length` characters of its
 // label: a new node takes its child's place, and the rest of the label
 // leads on from there to the child.  Returns the new node.
-size_t split_edge(url_trie &trie, size_t s, size_t length)
+size_t split_edge(abbreviation_index &trie, size_t s, size_t length)
 {
 	size_t child = trie.edges[s].child;
 	trie_node &tail = trie.nodes[child];
@@ -121,7 +121,7 @@ size_t split_edge(url_trie &trie, size_t s, size_t length)
 
 // Indexes the length characters of text (which stays where it is while the
 // trie is built) under rank.
-void trie_insert(url_trie &trie, const char *text, size_t length, unsigned rank)
+void trie_insert(abbreviation_index &trie, const char *text, size_t length, unsigned rank)
 {
 	size_t node = 0, d = 0;
 	while (d < length) {
@@ -145,7 +145,7 @@ void trie_insert(url_trie &trie, const char *text, size_t length, unsigned rank)
 }
 
 // Appends length characters to the pool; returns their offset.
-uint16_t pool_append(url_trie &trie, size_t *used, const char *text, size_t length)
+uint16_t pool_append(abbreviation_index &trie, size_t *used, const char *text, size_t length)
 {
 	memcpy(trie.pool + *used, text, length);
 	auto offset = static_cast<uint16_t>(*used);
@@ -156,7 +156,7 @@ uint16_t pool_append(url_trie &trie, size_t *used, const char *text, size_t leng
 // Completes the edge to node child: its label in the pool, its rank, and
 // where that node ends a text and has a single child (in slot only_edge
 // [child], leading to node grandchild), the run on to the grandchild.
-void finish_edge(url_trie &trie, trie_edge &edge, size_t child, const uint16_t *only_edge,
+void finish_edge(abbreviation_index &trie, trie_edge &edge, size_t child, const uint16_t *only_edge,
 		 const uint16_t *child_of, size_t *used)
 {
 	const trie_node &node = trie.nodes[child];
@@ -179,18 +179,18 @@ void finish_edge(url_trie &trie, trie_edge &edge, size_t child, const uint16_t *
 
 // Copies every edge's label into the pool and completes the edge records,
 // running edges on through the nodes that allow it.
-void finish_edges(url_trie &trie)
+void finish_edges(abbreviation_index &trie)
 {
-	uint16_t only_edge[url_trie::MAX_NODES] = {};  // a node's last edge
-	uint16_t child_of[url_trie::EDGE_SLOTS] = {};  // as built, before runs
-	for (size_t s = 0; s < url_trie::EDGE_SLOTS; s++) {
+	uint16_t only_edge[abbreviation_index::MAX_NODES] = {};  // a node's last edge
+	uint16_t child_of[abbreviation_index::EDGE_SLOTS] = {};  // as built, before runs
+	for (size_t s = 0; s < abbreviation_index::EDGE_SLOTS; s++) {
 		if (trie.edges[s].key != 0) {
 			only_edge[trie.edges[s].key >> 8] = static_cast<uint16_t>(s);
 			child_of[s] = trie.edges[s].child;
 		}
 	}
-	size_t used = url_trie::POOL_PADDING;
-	for (size_t s = 0; s < url_trie::EDGE_SLOTS; s++)
+	size_t used = abbreviation_index::POOL_PADDING;
+	for (size_t s = 0; s < abbreviation_index::EDGE_SLOTS; s++)
 		if (trie.edges[s].key != 0)
 			finish_edge(trie, trie.edges[s], child_of[s], only_edge, child_of, &used);
 }
@@ -210,8 +210,9 @@ uint64_t load_word(const char *p)
 // read before the first label, whose bytes are shifted out unused.
 // Inlined into the walk, where a call per step would cost more than the
 // compare.
-[[gnu::always_inline]] inline bool label_matches(const url_trie &trie, size_t label, size_t length,
-						 const char *text, size_t n, size_t d)
+[[gnu::always_inline]] inline bool label_matches(const abbreviation_index &trie, size_t label,
+						 size_t length, const char *text, size_t n,
+						 size_t d)
 {
 	if (length > n - d)
 		return false;
@@ -249,7 +250,7 @@ struct best_rule {
 
 // The rule that applies at position i of the n-character text: the highest
 // rank whose text begins there, as a piece; advance 0 when none does.
-piece rule_at(const url_trie &trie, const char *text, size_t n, size_t i)
+piece rule_at(const abbreviation_index &trie, const char *text, size_t n, size_t i)
 {
 	best_rule best{0, i};
 	size_t slot = trie.root_slots[static_cast<unsigned char>(text[i])];
@@ -278,7 +279,8 @@ piece rule_at(const url_trie &trie, const char *text, size_t n, size_t i)
 // first byte or NUL (text[n] is one).  Sixteen bytes are compared at once
 // where the processor can; else, and for a text shorter than that, one at a
 // time against the table of stops, which unlike strcspn() needs no setup.
-size_t skip_plain(const url_trie &trie, const char *text, [[maybe_unused]] size_t n, size_t i)
+size_t skip_plain(const abbreviation_index &trie, const char *text, [[maybe_unused]] size_t n,
+		  size_t i)
 {
 #if defined(__SSE2__)
 	if (trie.vector_scan) {
@@ -309,7 +311,7 @@ size_t skip_plain(const url_trie &trie, const char *text, [[maybe_unused]] size_
 		}
 	}
 #endif
-	// NUL is tested on its own as well: a table never built (all zeros)
+	// NUL is tested on its own as well: an index never built (all zeros)
 	// stops nowhere and abbreviates nothing.
 	while (text[i] != '\0' && !trie.stops[static_cast<unsigned char>(text[i])])
 		i++;
@@ -321,8 +323,8 @@ size_t skip_plain(const url_trie &trie, const char *text, [[maybe_unused]] size_
 // ends at its first NUL byte (text[n] is one).  *changed tells whether any
 // rule applied; when none did, the abbreviation is the text itself and
 // nothing is written.
-size_t abbreviate_into(const url_trie &trie, const char *text, size_t n, char *out, size_t capacity,
-		       bool *changed, size_t *end)
+size_t abbreviate_into(const abbreviation_index &trie, const char *text, size_t n, char *out,
+		       size_t capacity, bool *changed, size_t *end)
 {
 	size_t o = 0;
 	// Copies text[from, to).  A run of up to sixteen characters is copied
@@ -382,8 +384,8 @@ size_t abbreviate_into(const url_trie &trie, const char *text, size_t n, char *o
 
 // Abbreviates text again into the long buffer, for a result of length
 // characters, too long for the fixed one.
-std::string_view abbreviate_long(const url_table &table, const char *text, size_t n, size_t length,
-				 abbreviation_buffer &buffer)
+std::string_view abbreviate_long(const abbreviation_index &index, const char *text, size_t n,
+				 size_t length, abbreviation_buffer &buffer)
 {
 	if (length + 1 > buffer.long_capacity) {
 		char *grown = static_cast<char *>(realloc(buffer.long_data, length + 1));
@@ -394,7 +396,7 @@ std::string_view abbreviate_long(const url_table &table, const char *text, size_
 	}
 	bool changed;
 	size_t end;
-	abbreviate_into(table.trie, text, n, buffer.long_data, length, &changed, &end);
+	abbreviate_into(index, text, n, buffer.long_data, length, &changed, &end);
 	buffer.long_data[length] = '\0';
 	return {buffer.long_data, length};
 }
@@ -403,53 +405,47 @@ std::string_view abbreviate_long(const url_table &table, const char *text, size_
 
 abbreviation_buffer::~abbreviation_buffer() { free(long_data); }
 
-void clear_abbreviation_index(url_trie &trie)
+void build_abbreviation_index(abbreviation_index &index, const url_table &table)
 {
-	memset(trie.nodes, 0, sizeof trie.nodes);
-	memset(trie.edges, 0, sizeof trie.edges);
-	memset(trie.stops, 0, sizeof trie.stops);
-	memset(trie.start_lanes, 0, sizeof trie.start_lanes);
-	memset(trie.root_slots, 0, sizeof trie.root_slots);
-	trie.stops[0] = true;
-	trie.node_count = 1;
-}
-
-void build_abbreviation_index(url_table &table)
-{
-	url_trie &trie = table.trie;
-	trie_insert(trie, "\"", 1, QUOTE_RANK);
-	trie_insert(trie, CHASSIS_URL, CHASSIS_URL_LENGTH, CHASSIS_RANK);
-	trie_insert(trie, INSTANCE_TEXT, INSTANCE_TEXT_LENGTH, INSTANCE_RANK);
+	memset(index.nodes, 0, sizeof index.nodes);
+	memset(index.edges, 0, sizeof index.edges);
+	memset(index.stops, 0, sizeof index.stops);
+	memset(index.start_lanes, 0, sizeof index.start_lanes);
+	index.stops[0] = true;
+	index.node_count = 1;
+	trie_insert(index, "\"", 1, QUOTE_RANK);
+	trie_insert(index, CHASSIS_URL, CHASSIS_URL_LENGTH, CHASSIS_RANK);
+	trie_insert(index, INSTANCE_TEXT, INSTANCE_TEXT_LENGTH, INSTANCE_RANK);
 	for (unsigned id = 1; id < URL_TABLE_SIZE; id++) {
 		const pdr_url_entry &entry = table.entries[id];
 		if (entry.present && entry.url_length > 0)
-			trie_insert(trie, entry.url, entry.url_length, url_rank(id));
+			trie_insert(index, entry.url, entry.url_length, url_rank(id));
 	}
-	finish_edges(trie);
+	finish_edges(index);
 	for (unsigned c = 0; c < 256; c++)
-		trie.root_slots[c] = static_cast<uint16_t>(
-			find_edge(trie, 0, static_cast<unsigned char>(c)));
+		index.root_slots[c] = static_cast<uint16_t>(
+			find_edge(index, 0, static_cast<unsigned char>(c)));
 	// The lanes of the stops but NUL, while there are few enough.
 	size_t starts = 0;
 	for (unsigned c = 1; c < 256; c++) {
-		if (!trie.stops[c])
+		if (!index.stops[c])
 			continue;
-		if (starts < url_trie::MAX_VECTOR_STARTS)
-			memset(trie.start_lanes[starts], static_cast<int>(c),
-			       sizeof trie.start_lanes[starts]);
+		if (starts < abbreviation_index::MAX_VECTOR_STARTS)
+			memset(index.start_lanes[starts], static_cast<int>(c),
+			       sizeof index.start_lanes[starts]);
 		starts++;
 	}
-	trie.vector_scan = starts <= url_trie::MAX_VECTOR_STARTS;
+	index.vector_scan = starts <= abbreviation_index::MAX_VECTOR_STARTS;
 }
 
-std::string_view abbreviate_urls(const url_table &table, const char *text, size_t n,
+std::string_view abbreviate_urls(const abbreviation_index &index, const char *text, size_t n,
 				 abbreviation_buffer &buffer)
 {
 	if (!text)
 		text = "", n = 0;
 	bool changed;
 	size_t end;
-	size_t length = abbreviate_into(table.trie, text, n, buffer.fixed,
+	size_t length = abbreviate_into(index, text, n, buffer.fixed,
 					abbreviation_buffer::FIXED_SIZE - 1, &changed, &end);
 	if (!changed)
 		return {text, end};
@@ -457,5 +453,5 @@ std::string_view abbreviate_urls(const url_table &table, const char *text, size_
 		buffer.fixed[length] = '\0';
 		return {buffer.fixed, length};
 	}
-	return abbreviate_long(table, text, n, length, buffer);
+	return abbreviate_long(index, text, n, length, buffer);
 }

@@ -2,6 +2,7 @@
 // dictionaries, the optional locator, the output file, one action, release.
 #include "driver.h"
 
+#include "abbreviation.h"
 #include "bej_to_json.h"
 #include "expansion.h"
 #include "files.h"
@@ -10,7 +11,6 @@
 #include "json_to_bej.h"
 #include "options.h"
 #include "program.h"
-#include "url_table.h"
 
 #include <json-c/json.h>
 #include <librde/rde_bej.h>
@@ -187,7 +187,8 @@ bool parse_input(run_resources &res)
 
 // Feeds the parsed document to a new builder and encodes it into
 // res.encoded.
-bool encode_document(const settings &set, run_resources &res, const char *name, size_t *length)
+bool encode_document(const settings &set, run_resources &res, const abbreviation_index &index,
+		     const char *name, size_t *length)
 {
 	std::unique_ptr<rde_bej_builder, builder_deleter> builder(rde_bej_builder_new(
 		res.context, static_cast<uint32_t>(set.schema_type), name, res.locator));
@@ -195,7 +196,7 @@ bool encode_document(const settings &set, run_resources &res, const char *name, 
 		fprintf(stderr, "%s: failed to allocate BEJ builder object\n", program_name);
 		return false;
 	}
-	if (consume_json_document(builder.get(), pdr_url_table, res.json_root) != 0) {
+	if (consume_json_document(builder.get(), index, res.json_root) != 0) {
 		fprintf(stderr, "%s: failed to convert object '%s' to BEJ\n", program_name, name);
 		return false;
 	}
@@ -229,9 +230,11 @@ int action_encode(const settings &set, run_resources &res, const char *name)
 {
 	size_t length = 0;
 	place_encode_memory();
-	if (load_pdr_url_map(pdr_url_table, set.pdr_map, set.prefix_url, set.percent_path,
-			     url_table_use::abbreviation) != 0 ||
-	    !parse_input(res) || !encode_document(set, res, name, &length))
+	if (load_pdr_url_map(pdr_url_table, set.pdr_map, set.prefix_url, set.percent_path) != 0)
+		return 1;
+	abbreviation_index index;
+	build_abbreviation_index(index, pdr_url_table);
+	if (!parse_input(res) || !encode_document(set, res, index, name, &length))
 		return 1;
 	return write_output(set.output_path, res.encoded, length) == 0 ? 0 : 1;
 }
@@ -255,8 +258,7 @@ int action_decode(const settings &set, run_resources &res, const char *name)
 	if (prepare_bej_tree(res.decoded, &replacements) != 0)
 		return 1;
 
-	if (load_pdr_url_map(pdr_url_table, set.pdr_map, set.prefix_url, set.percent_path,
-			     url_table_use::expansion) != 0)
+	if (load_pdr_url_map(pdr_url_table, set.pdr_map, set.prefix_url, set.percent_path) != 0)
 		return 1;
 
 	// Zero-filled by the system: only the pages the text reaches are touched.

@@ -6,7 +6,6 @@
 // builder.
 #include "json_to_bej.h"
 
-#include "abbreviation.h"
 #include "program.h"
 
 #include <cerrno>
@@ -14,12 +13,12 @@
 
 namespace {
 
-// What the walk works with: the builder it fills, and the URL table and
-// buffer that string values are abbreviated with.
+// What the walk works with: the builder it fills, and the index and buffer
+// that string values are abbreviated with.
 struct json_walk {
 	rde_bej_builder *builder;
-	const url_table &table;
-	bool release;  // each object and array once the builder holds it
+	const abbreviation_index &index;
+	bool consume;  // releases each object and array once the builder holds it
 	abbreviation_buffer abbreviated;
 };
 
@@ -40,7 +39,7 @@ uint32_t scope_type(const json_walk &walk)
 // holds them.
 bool releases(const json_walk &walk, json_type type)
 {
-	return walk.release && (type == json_type_object || type == json_type_array);
+	return walk.consume && (type == json_type_object || type == json_type_array);
 }
 
 // Adds a string: an enumeration option or an abbreviated string, by the
@@ -68,7 +67,7 @@ int convert_json_string(json_walk &walk, const char *name, json_object *value, u
 	case RDE_BEJ_DATA_TYPE_STRING:
 		return rde_bej_add_string(
 			builder, name,
-			abbreviate_urls(walk.table, text,
+			abbreviate_urls(walk.index, text,
 					static_cast<size_t>(json_object_get_string_len(value)),
 					walk.abbreviated)
 				.data());
@@ -175,14 +174,16 @@ int walk_document(json_walk &walk, json_object *root)
 
 }  // namespace
 
-int convert_json_document(rde_bej_builder *builder, const url_table &table, json_object *root)
+int convert_json_document(rde_bej_builder *builder, const abbreviation_index &index,
+			  json_object *root)
 {
-	json_walk walk{builder, table, false, {}};
+	json_walk walk{builder, index, false, {}};
 	return walk_document(walk, root);
 }
 
-int consume_json_document(rde_bej_builder *builder, const url_table &table, json_object *root)
+int consume_json_document(rde_bej_builder *builder, const abbreviation_index &index,
+			  json_object *root)
 {
-	json_walk walk{builder, table, true, {}};
+	json_walk walk{builder, index, true, {}};
 	return walk_document(walk, root);
 }

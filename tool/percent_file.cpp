@@ -14,14 +14,13 @@ FILE *open_percent_file(const char *path)
 	return file;
 }
 
-int write_percent_file(FILE *file, const char *path, const url_table &table)
+int write_percent_file(FILE *file, const char *path, const pdr_url_entry *entries)
 {
 	for (unsigned id = 1; id < URL_TABLE_SIZE; id++)
-		fprintf(file, "%%L%d: %s\n", static_cast<int>(id), table.entries[id].url);
+		fprintf(file, "%%L%d: %s\n", static_cast<int>(id), entries[id].url);
 	fprintf(file, "%%C: %s\n", CHASSIS_URL);
 	fprintf(file, "%%I1: %s\n", INSTANCE_TEXT);
 
-	// A write that failed (a full disk) fails the load like an open.
 	bool failed = ferror(file);
 	int saved = errno;
 	if (fclose(file) != 0) {

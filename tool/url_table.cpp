@@ -1,30 +1,20 @@
-// The PDR-to-URL map and the URL table composed from it.
-//
-// The map names resources as a tree under the prefix URL; every line adds
-// one path segment.  Hostile or sloppy lines cannot reach outside the line
-// buffer or the table:
-//  - Map lines that are not well formed are skipped with a one-line warning
-//    on stderr ("<program>: <map>: ignoring malformed line <n>"); the run goes
-//    on.  Malformed means: a leading blank, fewer than two blanks (ids 0 and 1
-//    may leave out the name, which is ignored for them anyway), an id or
-//    parent field that is not a hexadecimal number (optional 0x) filling the
-//    whole field, an id or parent above 0xff, a name of more than 29
-//    characters (a cut name would bind a wrong URL, so the line is dropped
-//    rather than cut).  Empty lines (also a lone carriage return) are skipped
-//    silently.  Line numbers count physical lines: a line longer than a read
-//    arrives in several pieces, each handled as a line, all with its number.
-//  - A composed URL longer than 101 characters is not cut: the entry is left
-//    unbound, as if the map had no line for it (its URL is its own macro, it
-//    is never used for abbreviation, its children start with its macro), and
-//    a warning names the id.
-//  - A prefix URL longer than 101 characters fails the load with a message,
-//    before the map is read.
-//  - Every load starts from an empty table, so a second load (tests, or a
-//    caller that loads twice) keeps nothing of the first map.
+// The PDR-to-URL map and the URL table composed from it.  Hostile or
+// sloppy lines cannot reach outside the line buffer or the table:
+//  - a malformed line is skipped with "<program>: <map>: ignoring malformed
+//    line <n>" and the run goes on: a leading blank, fewer than two blanks
+//    (ids 0 and 1 may leave out the name), an id or parent that is not a
+//    whole hexadecimal field (optional 0x) or is above 0xff, a name of more
+//    than 29 characters.  Empty lines (a lone carriage return too) are
+//    skipped silently.  A line longer than a read arrives in pieces, each
+//    handled as a line, all with its physical line number;
+//  - a composed URL longer than 101 characters leaves the entry unbound, as
+//    if the map had no line for it, with a warning naming the id;
+//  - a prefix URL longer than 101 characters fails the load before the map
+//    is read;
+//  - every load starts from an empty table.
 
 #include "url_table.h"
 
-#include "abbreviation.h"
 #include "percent_file.h"
 #include "program.h"
 
@@ -175,17 +165,14 @@ void compose_table(url_table &table, const char *prefix_url, const char *map_pat
 }  // namespace
 
 int load_pdr_url_map(url_table &table, const char *map_path, const char *prefix_url,
-		     const char *percent_path, url_table_use use)
+		     const char *percent_path)
 {
-	bool indexed = use == url_table_use::abbreviation;
 	if (strlen(prefix_url) > MAX_URL_LENGTH) {
 		fprintf(stderr, "%s: prefix URL is longer than %zu characters\n", program_name,
 			MAX_URL_LENGTH);
 		return -EIO;
 	}
 	memset(table.entries, 0, sizeof table.entries);
-	if (indexed)
-		clear_abbreviation_index(table.trie);
 
 	FILE *map = fopen(map_path, "r");
 	if (!map) {
@@ -199,9 +186,7 @@ int load_pdr_url_map(url_table &table, const char *map_path, const char *prefix_
 	if (percent_path && !(percent = open_percent_file(percent_path)))
 		return -EIO;
 	compose_table(table, prefix_url, map_path);
-	if (indexed)
-		build_abbreviation_index(table);
-	if (percent && write_percent_file(percent, percent_path, table) != 0)
+	if (percent && write_percent_file(percent, percent_path, table.entries) != 0)
 		return -EIO;
 	return 0;
 }

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-inline std::optional<bool> url_round_trip(const url_table &table, const std::string &value,
-					  abbreviation_buffer &buffer)
+inline std::optional<bool> url_round_trip(const url_table &table, const abbreviation_index &index,
+					  const std::string &value, abbreviation_buffer &buffer)
 {
 	static std::vector<char> expanded(EXPANSION_BUFFER_SIZE);
 	const std::string s = value.c_str();  // abbreviation reads up to a NUL
@@ -32,7 +32,7 @@ inline std::optional<bool> url_round_trip(const url_table &table, const std::str
 			    url.find_first_of("\"\\") != url.npos)
 				return {};
 	}
-	std::string stored(abbreviate_urls(table, value.c_str(), value.size(), buffer));
+	std::string stored(abbreviate_urls(index, value.c_str(), value.size(), buffer));
 	for (size_t i = 0; (i = stored.find("\\\"", i)) != stored.npos; i++)
 		stored.erase(i, 1);
 	json_object *shown = json_object_new_string(stored.c_str());

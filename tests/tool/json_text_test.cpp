@@ -27,7 +27,8 @@ namespace {
 
 using bytes = std::vector<uint8_t>;
 
-url_table urls;  // the map in json_text/
+url_table urls;            // the map in json_text/
+abbreviation_index index;  // its URLs
 
 // json-c's value of a prepared tree (strings as they stand, a name that a
 // set repeats as json_object_object_add treats it); nullptr for a null.
@@ -140,7 +141,7 @@ struct context {
 		uint8_t *data = nullptr;
 		size_t length = 0;
 		stderr_capture quiet;
-		if (convert_json_document(builder, urls, doc) == 0)
+		if (convert_json_document(builder, index, doc) == 0)
 			rde_bej_encode(builder, &data, &length);
 		rde_bej_builder_free(builder);
 		bytes out(data, data + length);
@@ -159,8 +160,8 @@ protected:
 		rde_bej_init();
 		json_c_set_serialization_double_format(REAL_FORMAT, JSON_C_OPTION_GLOBAL);
 		std::string map = data_dir() + "map";
-		ASSERT_EQ(0, load_pdr_url_map(urls, map.c_str(), "/redfish/v1", nullptr,
-					      url_table_use::abbreviation));
+		ASSERT_EQ(0, load_pdr_url_map(urls, map.c_str(), "/redfish/v1", nullptr));
+		build_abbreviation_index(index, urls);
 	}
 };
 

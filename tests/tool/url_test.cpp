@@ -16,19 +16,20 @@
 namespace {
 
 url_table table;
+abbreviation_index index;
 abbreviation_buffer buffer;
 
 void load(const std::string &map, const char *prefix = "/redfish/v1")
 {
 	std::string path = make_temp_dir() + "/map";
 	write_file(path, map);
-	ASSERT_EQ(0, load_pdr_url_map(table, path.c_str(), prefix, nullptr,
-				      url_table_use::abbreviation));
+	ASSERT_EQ(0, load_pdr_url_map(table, path.c_str(), prefix, nullptr));
+	build_abbreviation_index(index, table);
 }
 
 std::string abbreviate(const std::string &s)
 {
-	return std::string(abbreviate_urls(table, s.c_str(), s.size(), buffer));
+	return std::string(abbreviate_urls(index, s.c_str(), s.size(), buffer));
 }
 
 // Abbreviation as the rules read: at each position a quote, else the URL of
@@ -104,7 +105,7 @@ TEST(UrlAbbreviation, AgreesWithAPlainScanOfTheTableAndDecodeUndoesIt)
 				s += u;
 			}
 			ASSERT_EQ(abbreviate(s), plain_scan(s)) << "map:\n" << map << "text: " << s;
-			std::optional<bool> back = url_round_trip(table, s, buffer);
+			std::optional<bool> back = url_round_trip(table, index, s, buffer);
 			ASSERT_NE(back, false) << "map:\n" << map << "text: " << s;
 			same += back.value_or(false);
 		}
@@ -112,10 +113,10 @@ TEST(UrlAbbreviation, AgreesWithAPlainScanOfTheTableAndDecodeUndoesIt)
 	EXPECT_GT(same, 400) << "of 6000";
 }
 
-TEST(UrlAbbreviation, TableNeverLoadedChangesNothing)
+TEST(UrlAbbreviation, IndexNeverBuiltChangesNothing)
 {
-	static url_table never_loaded;  // all zeros
-	EXPECT_EQ(abbreviate_urls(never_loaded, "/redfish/v1 \"x\"", 15, buffer),
+	static abbreviation_index never_built;  // all zeros
+	EXPECT_EQ(abbreviate_urls(never_built, "/redfish/v1 \"x\"", 15, buffer),
 		  "/redfish/v1 \"x\"");
 }
 
