@@ -14,10 +14,6 @@
 #include <mtd/ubi-user.h>
 #include <sys/ioctl.h>
 
-env_device envdevices[2];
-int env_dev_count;
-bool env_redundant;
-
 namespace {
 
 constexpr char ubi_prefix[] = "/dev/ubi";

@@ -1,14 +1,11 @@
 // The environment image: CRC-32, loading and choosing a copy, the default
-// environment, and committing the image back.
+// environment, committing the image back, and the walk of a variable area.
 #include "fw_env_internal.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-env_store env_state;
-const uint8_t env_obsolete_flag = 0;
 
 namespace {
 
@@ -88,8 +85,8 @@ void use_default(uint8_t *image)
 	}
 }
 
-// Allocates a zeroed image, makes device idx current and reads its copy into
-// it: 0, -ENOMEM or -EIO (nothing kept).
+// Allocates a zeroed image and reads the copy of device idx into it: 0,
+// -ENOMEM or -EIO (nothing kept).
 int read_new_copy(int idx, uint8_t **image)
 {
 	uint32_t size = envdevices[0].env_size;
@@ -99,11 +96,7 @@ int read_new_copy(int idx, uint8_t **image)
 			static_cast<unsigned long long>(size));
 		return -ENOMEM;
 	}
-	env_state.current = idx;
-	env_state.image = *image;
-	int rc = env_device_io(ENV_IO_READ);
-	env_state.image = nullptr;
-	if (rc < 0) {
+	if (env_device_io(ENV_IO_READ, idx, *image) < 0) {
 		free(*image);
 		*image = nullptr;
 		return -EIO;
@@ -174,7 +167,6 @@ env_choice env_choose_copy(env_flag_scheme scheme, env_copy first, env_copy seco
 void adopt(uint8_t *image, env_flag_scheme scheme, int current)
 {
 	env_state.image = image;
-	env_state.flag = env_redundant ? image + 4 : nullptr;
 	env_state.data = reinterpret_cast<char *>(image + header_size());
 	env_state.data_size = envdevices[0].env_size - header_size();
 	env_state.scheme = scheme;
@@ -223,7 +215,7 @@ extern "C" uint32_t crc32(uint32_t crc, const uint8_t *buf, size_t len)
 void fw_env_release(const env_options *)
 {
 	free(env_state.image);
-	env_state = env_store{nullptr, nullptr, nullptr, 0, env_flag_scheme::none, 0};
+	env_state = env_store{nullptr, nullptr, 0, env_flag_scheme::none, 0};
 }
 
 int fw_env_load(const env_options *opts)
@@ -250,7 +242,7 @@ int fw_env_commit(const env_options *)
 	uint32_t crc = crc32(0, reinterpret_cast<const uint8_t *>(env_state.data),
 			     env_state.data_size);
 	memcpy(env_state.image, &crc, sizeof crc);
-	if (env_device_io(ENV_IO_WRITE) < 0) {
+	if (env_device_io(ENV_IO_WRITE, env_state.current, env_state.image) < 0) {
 		fprintf(stderr, "Error: can't write fw_env to flash\n");
 		return -1;
 	}
@@ -271,4 +263,27 @@ const char *env_default_get(const char *name)
 		return nullptr;
 	}
 	return found ? env_default + start + strlen(name) + 1 : nullptr;
+}
+
+int env_find(const char *area, size_t size, const char *name, size_t *start, size_t *end)
+{
+	size_t nlen = strlen(name);
+	size_t pos = 0;
+	for (;;) {
+		if (pos >= size)
+			return -1;
+		if (area[pos] == '\0')
+			return 0;
+		const char *nul = static_cast<const char *>(memchr(area + pos, '\0', size - pos));
+		if (!nul)
+			return -1;
+		size_t next = static_cast<size_t>(nul - area) + 1;
+		if (next - pos > nlen + 1 && strncmp(area + pos, name, nlen) == 0 &&
+		    area[pos + nlen] == '=') {
+			*start = pos;
+			*end = next;
+			return 1;
+		}
+		pos = next;
+	}
 }

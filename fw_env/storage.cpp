@@ -282,31 +282,32 @@ int write_mtd(int fd, const env_device &dev, const uint8_t *image)
 	return rc;
 }
 
-// Writes the image to the target device open as fd (named path in messages).
-int write_copy(int fd, const env_device &dev, const char *path)
+// Writes image to the target device open as fd (named path in messages).
+int write_copy(int fd, const env_device &dev, const char *path, const uint8_t *image)
 {
 	if (dev.is_ubi)
-		return write_ubi(fd, path, env_state.image, dev.env_size);
+		return write_ubi(fd, path, image, dev.env_size);
 	if (dev.mtd_type != ENV_MTD_ABSENT)
-		return write_mtd(fd, dev, env_state.image);
+		return write_mtd(fd, dev, image);
 	if (env_io_current().seek(fd, dev.offset, SEEK_SET) != dev.offset) {
 		fprintf(stderr, "Seek error on %s: %s\n", path, strerror(errno));
 		return -1;
 	}
-	if (write_all(fd, env_state.image, dev.env_size) != static_cast<ssize_t>(dev.env_size)) {
+	if (write_all(fd, image, dev.env_size) != static_cast<ssize_t>(dev.env_size)) {
 		fprintf(stderr, "Write error on %s: %s\n", path, strerror(errno));
 		return -1;
 	}
 	return 0;
 }
 
-// The new copy's flag: active (boolean) or one newer (incremental).
-void advance_flag()
+// Gives image's copy flag its new value: active (boolean) or one newer
+// (incremental).
+void advance_flag(uint8_t *image)
 {
 	if (env_state.scheme == env_flag_scheme::boolean)
-		*env_state.flag = ENV_ACTIVE_FLAG;
+		image[4] = ENV_ACTIVE_FLAG;
 	else if (env_state.scheme == env_flag_scheme::incremental)
-		*env_state.flag = static_cast<uint8_t>(*env_state.flag + 1);
+		image[4] = static_cast<uint8_t>(image[4] + 1);
 }
 
 // Marks the current copy obsolete after the other one was written. Failing
@@ -470,11 +471,11 @@ int close_commit_files(commit_files &f, const env_device &cur, const char *path,
 	return rc;
 }
 
-// The device write of a commit; 0 or -1.
-int write_image()
+// Writes image, the copy of device current, to its target; 0 or -1.
+int write_image(int current, uint8_t *image)
 {
-	env_device &cur = envdevices[env_state.current];
-	env_device &dev = envdevices[env_redundant ? 1 - env_state.current : env_state.current];
+	env_device &cur = envdevices[current];
+	env_device &dev = envdevices[env_redundant ? 1 - current : current];
 	commit_files f;
 	if (open_commit_files(f, cur, dev) < 0)
 		return -1;
@@ -484,8 +485,8 @@ int write_image()
 		rc = -1;
 	}
 	if (rc == 0) {
-		advance_flag();
-		rc = write_copy(f.target, dev, f.target_path);
+		advance_flag(image);
+		rc = write_copy(f.target, dev, f.target_path, image);
 	}
 	if (rc == 0 && env_state.scheme == env_flag_scheme::boolean)
 		mark_obsolete(f.current, cur);
@@ -494,11 +495,9 @@ int write_image()
 
 }  // namespace
 
-int env_device_io(env_io_mode mode)
+int env_device_io(env_io_mode mode, int device, uint8_t *image)
 {
-	if (!env_state.image)
+	if (!image)
 		return -1;
-	if (mode == ENV_IO_READ)
-		return read_copy(env_state.current, env_state.image);
-	return write_image();
+	return mode == ENV_IO_READ ? read_copy(device, image) : write_image(device, image);
 }

@@ -281,29 +281,6 @@ int join_words(char *const words[], int count, char **value)
 
 }  // namespace
 
-int env_find(const char *area, size_t size, const char *name, size_t *start, size_t *end)
-{
-	size_t nlen = strlen(name);
-	size_t pos = 0;
-	for (;;) {
-		if (pos >= size)
-			return -1;
-		if (area[pos] == '\0')
-			return 0;
-		const char *nul = static_cast<const char *>(memchr(area + pos, '\0', size - pos));
-		if (!nul)
-			return -1;
-		size_t next = static_cast<size_t>(nul - area) + 1;
-		if (next - pos > nlen + 1 && strncmp(area + pos, name, nlen) == 0 &&
-		    area[pos + nlen] == '=') {
-			*start = pos;
-			*end = next;
-			return 1;
-		}
-		pos = next;
-	}
-}
-
 int fw_env_write(const char *name, const char *value)
 {
 	bool del = !value || value[0] == '\0';
