@@ -156,20 +156,21 @@ int build_locator(run_resources &res, const char *name, int schema_type, const c
 constexpr size_t FIRST_PARSE_PIECE = 256 << 10;
 constexpr size_t PARSE_PIECE = 1 << 20;
 
-// Reads the input and parses it with json-c into res.json_root.
-bool parse_input(run_resources &res)
+// Reads the input and parses it with json-c into res.json_root.  Returns 0
+// or a negative errno, after a message.
+int parse_input(run_resources &res)
 {
 	std::unique_ptr<json_tokener, tokener_deleter> tokener(json_tokener_new());
 	if (!tokener) {
 		fprintf(stderr, "%s: failed to initialize JSON tokener\n", program_name);
-		return false;
+		return -ENOMEM;
 	}
 	input_buffer input;
-	if (read_input(res.input, input, buffer_placement::heap) != 0)
-		return false;
+	if (int status = read_input(res.input, input, buffer_placement::heap))
+		return status;
 	if (input.length == INPUT_BUFFER_SIZE) {
 		fprintf(stderr, "%s: input is too large\n", program_name);
-		return false;
+		return -EFBIG;
 	}
 	// The buffer is zero-filled and the data shorter than it, so the text
 	// ends at the first NUL byte, which json-c is given as well.
@@ -180,31 +181,31 @@ bool parse_input(run_resources &res)
 		json_object_put(res.json_root);
 		res.json_root = nullptr;
 		fprintf(stderr, "%s: %s\n", program_name, json_tokener_error_desc(error));
-		return false;
+		return -EINVAL;
 	}
-	return true;
+	return 0;
 }
 
 // Feeds the parsed document to a new builder and encodes it into
-// res.encoded.
-bool encode_document(const settings &set, run_resources &res, const abbreviation_index &index,
-		     const char *name, size_t *length)
+// res.encoded.  Returns 0 or a negative errno, after a message.
+int encode_document(const settings &set, run_resources &res, const abbreviation_index &index,
+		    const char *name, size_t *length)
 {
 	std::unique_ptr<rde_bej_builder, builder_deleter> builder(rde_bej_builder_new(
 		res.context, static_cast<uint32_t>(set.schema_type), name, res.locator));
 	if (!builder) {
 		fprintf(stderr, "%s: failed to allocate BEJ builder object\n", program_name);
-		return false;
+		return -ENOMEM;
 	}
-	if (consume_json_document(builder.get(), index, res.json_root) != 0) {
+	int status = consume_json_document(builder.get(), index, res.json_root);
+	if (status != 0) {
 		fprintf(stderr, "%s: failed to convert object '%s' to BEJ\n", program_name, name);
-		return false;
+		return status;
 	}
-	if (rde_bej_encode(builder.get(), &res.encoded, length) != 0) {
+	status = rde_bej_encode(builder.get(), &res.encoded, length);
+	if (status != 0)
 		fprintf(stderr, "%s: failed to encode object '%s' to BEJ\n", program_name, name);
-		return false;
-	}
-	return true;
+	return status;
 }
 
 // Encode's memory comes round twice: the input buffer and then the parsed
@@ -234,7 +235,7 @@ int action_encode(const settings &set, run_resources &res, const char *name)
 		return 1;
 	abbreviation_index index;
 	build_abbreviation_index(index, pdr_url_table);
-	if (!parse_input(res) || !encode_document(set, res, index, name, &length))
+	if (parse_input(res) != 0 || encode_document(set, res, index, name, &length) != 0)
 		return 1;
 	return write_output(set.output_path, res.encoded, length) == 0 ? 0 : 1;
 }
@@ -307,27 +308,29 @@ action action_named(const char *word)
 }
 
 // json-c's real-number format, the library, the context and the two
-// dictionaries.
-bool start_library(const settings &set, run_resources &res)
+// dictionaries.  Returns 0 or a negative errno, after a message.
+int start_library(const settings &set, run_resources &res)
 {
 	if (json_c_set_serialization_double_format(REAL_FORMAT, JSON_C_OPTION_GLOBAL) != 0) {
 		fprintf(stderr, "%s: failed to initialize json-c\n", program_name);
-		return false;
+		return -EINVAL;
 	}
 	rde_bej_init();
 	res.context = rde_bej_context_new();
 	if (!res.context) {
 		fprintf(stderr, "%s: unable to initialize BEJ module\n", program_name);
-		return false;
+		return -ENOMEM;
 	}
 	// Published dictionaries numbered with gaps register only on request;
 	// any other value of the variable leaves them refused.
 	const char *gaps = getenv("BEJCONV_SEQUENCE_GAPS");
 	if (gaps && strcmp(gaps, "accept") == 0)
 		rde_bej_context_set_options(res.context, RDE_BEJ_ACCEPT_SEQUENCE_GAPS);
-	return load_dictionary_file(res.context, set.schema_path, set.schema_type) == 0 &&
-	       load_dictionary_file(res.context, set.annotation_path,
-				    RDE_BEJ_SCHEMA_TYPE_ANNOTATION) == 0;
+	int status = load_dictionary_file(res.context, set.schema_path, set.schema_type);
+	if (status != 0)
+		return status;
+	return load_dictionary_file(res.context, set.annotation_path,
+				    RDE_BEJ_SCHEMA_TYPE_ANNOTATION);
 }
 
 // Everything after the input stream is open; res is released by the caller.
@@ -338,7 +341,7 @@ int run(const settings &set, run_resources &res)
 		print_usage();
 		return 1;
 	}
-	if (!start_library(set, res))
+	if (start_library(set, res) != 0)
 		return 1;
 
 	// Schema type 2 has already failed above, so this is the schema
@@ -347,7 +350,7 @@ int run(const settings &set, run_resources &res)
 
 	if (set.locator && build_locator(res, name, set.schema_type, set.locator) != 0)
 		return 1;
-	if (set.output_path && !prepare_output(set.output_path))
+	if (set.output_path && prepare_output(set.output_path) != 0)
 		return 1;
 
 	switch (chosen) {
@@ -360,21 +363,21 @@ int run(const settings &set, run_resources &res)
 	}
 }
 
-// Opens FILE, or takes stdin without it; a FILE that cannot be opened ends
-// the run with its reason and the usage text.
-bool open_input(const settings &set, run_resources &res)
+// Opens FILE, or takes stdin without it.  A FILE that cannot be opened
+// returns -EIO after its reason and the usage text.
+int open_input(const settings &set, run_resources &res)
 {
 	if (!set.input_path) {
 		res.input = stdin;
-		return true;
+		return 0;
 	}
 	res.input = fopen(set.input_path, "r");
 	if (!res.input) {
 		report_path_error(set.input_path, errno);
 		print_usage();
-		return false;
+		return -EIO;
 	}
-	return true;
+	return 0;
 }
 
 }  // namespace
@@ -398,7 +401,7 @@ int bejconv_main(int argc, char **argv)
 	int status;
 	{
 		run_resources res;
-		status = open_input(set, res) ? run(set, res) : 1;
+		status = open_input(set, res) == 0 ? run(set, res) : 1;
 	}
 	// Output on stdout stays buffered until here.  Flushing it now rather
 	// than at exit lets a failed write (a full disk) fail the run instead of

@@ -123,24 +123,24 @@ int read_input(FILE *stream, input_buffer &input, buffer_placement placement)
 	return 0;
 }
 
-bool prepare_output(const char *path)
+int prepare_output(const char *path)
 {
 	struct stat st;
 	if (stat(path, &st) != 0) {
 		if (errno == ENOENT)
-			return true;
+			return 0;
 		report_path_error(path, errno);
-		return false;
+		return -EIO;
 	}
 	if (!S_ISREG(st.st_mode)) {
 		fprintf(stderr, "%s: %s is not a regular file\n", program_name, path);
-		return false;
+		return -EIO;
 	}
 	if (unlink(path) != 0 && errno != ENOENT) {
 		report_path_error(path, errno);
-		return false;
+		return -EIO;
 	}
-	return true;
+	return 0;
 }
 
 int write_output(const char *path, const void *bytes, size_t length)

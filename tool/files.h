@@ -40,8 +40,8 @@ struct input_buffer {
 int read_input(FILE *stream, input_buffer &input, buffer_placement placement);
 
 // Removes an earlier output file, so that the output only ever holds what
-// this run appends to it.  Returns false after a message.
-bool prepare_output(const char *path);
+// this run appends to it.  Returns 0 or -EIO, after a message.
+int prepare_output(const char *path);
 
 // Appends the bytes to path (created when absent), or writes them to stdout
 // when path is null.  Returns 0 or -EIO, after a message.

@@ -42,9 +42,9 @@ bool parse_schema_type(const char *text, int *type)
 	return true;
 }
 
-// Applies one option that takes a value.  Returns false for a schema type
-// that cannot be read, after its message.
-bool apply_option(int option, const char *value, settings &set)
+// Applies one option that takes a value.  Returns 0, or -EINVAL for a schema
+// type that cannot be read, after its message.
+int apply_option(int option, const char *value, settings &set)
 {
 	switch (option) {
 	case 's':
@@ -71,11 +71,11 @@ bool apply_option(int option, const char *value, settings &set)
 	case 't':
 		if (!parse_schema_type(value, &set.schema_type)) {
 			fprintf(stderr, "%s: invalid schema type '%s'\n", program_name, value);
-			return false;
+			return -EINVAL;
 		}
 		break;
 	}
-	return true;
+	return 0;
 }
 
 }  // namespace
@@ -93,7 +93,7 @@ parse_result parse_command_line(int argc, char **argv, settings &set)
 			print_usage();
 			return parse_result::exit_failure;
 		}
-		if (!apply_option(c, optarg, set))
+		if (apply_option(c, optarg, set) != 0)
 			return parse_result::exit_failure;
 	}
 	if (optind >= argc) {
