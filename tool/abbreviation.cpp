@@ -1,16 +1,8 @@
-// Abbreviation of string values.
-//
-// Everything a rule replaces is looked up in a radix trie (abbreviation_index), so
-// that the cost per character of a string does not grow with the map: from
-// a position, the walk follows the text down the trie as far as it
-// matches, at most one URL's length, and keeps the highest rank that ends
-// on the way.  For URLs that is the entry a scan from id 255 down to 1
-// would find first.  An entry whose URL is empty is not indexed: a match of
-// length 0 would not advance.
-//
-// An abbreviated string longer than 999 characters is never cut: it is
-// written into a larger buffer sized exactly for it (a quote doubles, a
-// one-character URL can become a five-character macro).
+// Abbreviation of string values.  From a position the walk follows the
+// text down the index as far as it matches and keeps the highest rank that
+// ends on the way: for URLs, the entry a scan from id 255 down would find
+// first.  An entry whose URL is empty is not indexed: a match of length 0
+// would not advance.
 
 #include "abbreviation.h"
 
@@ -208,8 +200,6 @@ uint64_t load_word(const char *p)
 // already matched.  The words read lie within the text and, for the label,
 // within the pool: the padding in front of it holds the part of a word
 // read before the first label, whose bytes are shifted out unused.
-// Inlined into the walk, where a call per step would cost more than the
-// compare.
 [[gnu::always_inline]] inline bool label_matches(const abbreviation_index &trie, size_t label,
 						 size_t length, const char *text, size_t n,
 						 size_t d)
@@ -327,10 +317,8 @@ size_t abbreviate_into(const abbreviation_index &trie, const char *text, size_t 
 		       size_t capacity, bool *changed, size_t *end)
 {
 	size_t o = 0;
-	// Copies text[from, to).  A run of up to sixteen characters is copied
-	// as two words where both the text (its NUL included) and the buffer
-	// hold them: most runs between rules are short, and a call to
-	// memcpy() costs more than the copy.
+	// Copies text[from, to): a run of up to sixteen characters as two
+	// words where both the text (its NUL included) and the buffer hold them.
 	auto put = [&](size_t from, size_t to) {
 		size_t length = to - from;
 		if (length <= 16 && from + 16 <= n + 1 && o + 16 <= capacity) {
