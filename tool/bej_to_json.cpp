@@ -7,13 +7,14 @@
 
 #include "program.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <new>
+#include <functional>
 #include <string_view>
-#include <vector>
 
 namespace {
 
@@ -142,9 +143,26 @@ int check_scalar(rde_bej_value *value, uint32_t type)
 	}
 }
 
+// The names met so far in one set, in an open-addressing hash table: the
+// first member of a name and the last one met.
+struct name_slot {
+	uint64_t hash;
+	rde_bej_value *first;
+	rde_bej_value *last;
+};
+
+int out_of_memory()
+{
+	report_reason(strerror(ENOMEM));
+	return -ENOMEM;
+}
+
 class tree_check {
 public:
 	explicit tree_check(member_replacements *replacements) : replacements_(replacements) {}
+	tree_check(const tree_check &) = delete;
+	tree_check &operator=(const tree_check &) = delete;
+	~tree_check() { free(slots_); }
 
 	int value(rde_bej_value *value)
 	{
@@ -169,57 +187,99 @@ private:
 			if (status != 0)
 				return status;
 		}
-		if (set && count > 1)
-			note_repeated_names(container, count);
-		return 0;
+		return set && count > 1 ? note_repeated_names(container, count) : 0;
 	}
 
-	// Finds the members of a set whose names repeat, with a hash table of
-	// the members met so far: the first holder of a name takes the last
-	// one's value, the later ones are left out.
-	void note_repeated_names(rde_bej_value *set, size_t count)
+	// An empty table of at least 2 * count slots, a power of two; its size,
+	// or 0 when it finds no memory.
+	size_t clear_slots(size_t count)
 	{
 		size_t size = 8;
 		while (size < 2 * count)
 			size *= 2;
-		slots_.assign(size, slot{});
+		if (size > slot_capacity_) {
+			free(slots_);
+			slots_ = static_cast<name_slot *>(calloc(size, sizeof *slots_));
+			slot_capacity_ = slots_ ? size : 0;
+			return slot_capacity_;
+		}
+		memset(slots_, 0, size * sizeof *slots_);
+		return size;
+	}
+
+	// Finds the members of a set whose names repeat: the first holder of a
+	// name takes the last one's value, the later ones are left out.
+	int note_repeated_names(rde_bej_value *set, size_t count)
+	{
+		size_t size = clear_slots(count);
+		if (size == 0)
+			return out_of_memory();
 		for (rde_bej_value *member = rde_bej_get_first_child(set); member;
 		     member = rde_bej_get_next_sibling(member)) {
 			member_key key = key_of(member);
 			uint64_t hash = key_hash(key);
-			for (size_t s = hash & (size - 1);; s = (s + 1) & (size - 1)) {
-				slot &held = slots_[s];
-				if (!held.member) {
-					held = {hash, member};
-					break;
-				}
-				if (held.hash == hash && same_key(key_of(held.member), key)) {
-					replacements_->replace(held.member, member);
-					replacements_->replace(member, nullptr);
-					break;
-				}
+			size_t s = hash & (size - 1);
+			while (slots_[s].first &&
+			       (slots_[s].hash != hash || !same_key(key_of(slots_[s].first), key)))
+				s = (s + 1) & (size - 1);
+			if (!slots_[s].first) {
+				slots_[s] = {hash, member, member};
+				continue;
 			}
+			slots_[s].last = member;
+			if (replacements_->replace(member, nullptr) != 0)
+				return out_of_memory();
 		}
+		for (size_t s = 0; s < size; s++)
+			if (slots_[s].first != slots_[s].last &&
+			    replacements_->replace(slots_[s].first, slots_[s].last) != 0)
+				return out_of_memory();
+		return 0;
 	}
 
-	struct slot {
-		uint64_t hash;
-		rde_bej_value *member;
-	};
-
 	member_replacements *replacements_;
-	std::vector<slot> slots_;  // kept from set to set
+	name_slot *slots_ = nullptr;  // kept from set to set
+	size_t slot_capacity_ = 0;
 };
 
 }  // namespace
 
+member_replacements::~member_replacements() { free(records_); }
+
+int member_replacements::replace(rde_bej_value *member, rde_bej_value *value)
+{
+	if (count_ == capacity_) {
+		size_t capacity = capacity_ ? 2 * capacity_ : 16;
+		auto *grown = static_cast<record *>(realloc(records_, capacity * sizeof *records_));
+		if (!grown)
+			return -ENOMEM;
+		records_ = grown;
+		capacity_ = capacity;
+	}
+	records_[count_++] = {member, value};
+	return 0;
+}
+
+void member_replacements::seal()
+{
+	std::sort(records_, records_ + count_, [](const record &a, const record &b) {
+		return std::less<const rde_bej_value *>()(a.member, b.member);
+	});
+}
+
+rde_bej_value *member_replacements::look_up(rde_bej_value *member) const
+{
+	const record *begin = records_, *end = records_ + count_;
+	const record *found = std::lower_bound(
+		begin, end, member, [](const record &r, rde_bej_value *m) {
+			return std::less<const rde_bej_value *>()(r.member, m);
+		});
+	return found != end && found->member == member ? found->value : member;
+}
+
 int prepare_bej_tree(rde_bej_value *root, member_replacements *replacements)
 {
-	try {
-		tree_check check(replacements);
-		return check.value(root);
-	} catch (const std::bad_alloc &) {
-		fprintf(stderr, "%s: %s\n", program_name, strerror(ENOMEM));
-		return -ENOMEM;
-	}
+	int status = tree_check(replacements).value(root);
+	replacements->seal();
+	return status;
 }

@@ -119,7 +119,7 @@ int build_locator(run_resources &res, const char *name, int schema_type, const c
 	// shorter than that, but the count is checked rather than truncated.
 	if (count > UINT32_MAX || !(components.items = static_cast<rde_bej_locator_component *>(
 					    calloc(count, sizeof(rde_bej_locator_component))))) {
-		fprintf(stderr, "%s: %s\n", program_name, strerror(ENOMEM));
+		report_reason(strerror(ENOMEM));
 		return -ENOMEM;
 	}
 	components.count = count;
@@ -131,7 +131,7 @@ int build_locator(run_resources &res, const char *name, int schema_type, const c
 		if (!parse_locator_index(segment, &components.items[i].index)) {
 			char *copy = strndup(segment, length);
 			if (!copy) {
-				fprintf(stderr, "%s: %s\n", program_name, strerror(ENOMEM));
+				report_reason(strerror(ENOMEM));
 				return -ENOMEM;
 			}
 			components.items[i].name = copy;
@@ -180,7 +180,7 @@ int parse_input(run_resources &res)
 	if (error != json_tokener_success) {
 		json_object_put(res.json_root);
 		res.json_root = nullptr;
-		fprintf(stderr, "%s: %s\n", program_name, json_tokener_error_desc(error));
+		report_reason(json_tokener_error_desc(error));
 		return -EINVAL;
 	}
 	return 0;

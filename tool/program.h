@@ -8,6 +8,9 @@
 
 extern const char *program_name;
 
+// "program: reason", for a failure that the system or json-c words.
+inline void report_reason(const char *reason) { fprintf(stderr, "%s: %s\n", program_name, reason); }
+
 // "program: path: reason", the message for a file that cannot be used.
 inline void report_path_error(const char *path, int error)
 {
