@@ -6,7 +6,6 @@
 #include "bej_to_json.h"
 #include "expansion.h"
 #include "files.h"
-#include "json_parse.h"
 #include "json_text.h"
 #include "json_to_bej.h"
 #include "options.h"
@@ -20,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <malloc.h>
 #include <memory>
 
 namespace {
@@ -150,12 +148,6 @@ int build_locator(run_resources &res, const char *name, int schema_type, const c
 	return 0;
 }
 
-// The input is parsed a quarter of a MiB first, then a MiB at a time: a
-// first piece of its own so that a small text is one piece, and pieces small
-// enough to follow how fast the tree grows.
-constexpr size_t FIRST_PARSE_PIECE = 256 << 10;
-constexpr size_t PARSE_PIECE = 1 << 20;
-
 // Reads the input and parses it with json-c into res.json_root.  Returns 0
 // or a negative errno, after a message.
 int parse_input(run_resources &res)
@@ -166,7 +158,7 @@ int parse_input(run_resources &res)
 		return -ENOMEM;
 	}
 	input_buffer input;
-	if (int status = read_input(res.input, input, buffer_placement::heap))
+	if (int status = read_input(res.input, input))
 		return status;
 	if (input.length == INPUT_BUFFER_SIZE) {
 		fprintf(stderr, "%s: input is too large\n", program_name);
@@ -174,8 +166,8 @@ int parse_input(run_resources &res)
 	}
 	// The buffer is zero-filled and the data shorter than it, so the text
 	// ends at the first NUL byte, which json-c is given as well.
-	res.json_root = parse_json_text(tokener.get(), input.data, strlen(input.data) + 1,
-					FIRST_PARSE_PIECE, PARSE_PIECE);
+	res.json_root = json_tokener_parse_ex(tokener.get(), input.data,
+					      static_cast<int>(strlen(input.data) + 1));
 	enum json_tokener_error error = json_tokener_get_error(tokener.get());
 	if (error != json_tokener_success) {
 		json_object_put(res.json_root);
@@ -208,29 +200,9 @@ int encode_document(const settings &set, run_resources &res, const abbreviation_
 	return status;
 }
 
-// Encode's memory comes round twice: the input buffer and then the parsed
-// document are released while the builder's tree and the encoding grow.
-// They are kept in the heap for that (the input buffer is a heap block, and
-// no large block is given a mapping of its own), so that the pages already
-// in memory are used again rather than new ones faulted in.  Small chunks
-// are merged with their free neighbours when released, while they are
-// still in the cache, rather than all at once, cold, when a block is
-// next carved out.  The heap is never trimmed either: the pages put in
-// place ahead of the parse lie beyond its last block until the tree reaches
-// them.
-void place_encode_memory()
-{
-#if defined(M_MXFAST) && defined(M_MMAP_THRESHOLD) && defined(M_TRIM_THRESHOLD)
-	mallopt(M_MXFAST, 0);
-	mallopt(M_MMAP_THRESHOLD, 2 * INPUT_BUFFER_SIZE);
-	mallopt(M_TRIM_THRESHOLD, 4 * INPUT_BUFFER_SIZE);
-#endif
-}
-
 int action_encode(const settings &set, run_resources &res, const char *name)
 {
 	size_t length = 0;
-	place_encode_memory();
 	if (load_pdr_url_map(pdr_url_table, set.pdr_map, set.prefix_url, set.percent_path) != 0)
 		return 1;
 	abbreviation_index index;
@@ -244,7 +216,7 @@ int action_decode(const settings &set, run_resources &res, const char *name)
 {
 	// No size check: a longer input is decoded from its first
 	// INPUT_BUFFER_SIZE bytes.
-	if (read_input(res.input, res.decode_input, buffer_placement::mapping) != 0)
+	if (read_input(res.input, res.decode_input) != 0)
 		return 1;
 
 	if (rde_bej_decode(res.context, name, set.schema_type,
@@ -262,14 +234,12 @@ int action_decode(const settings &set, run_resources &res, const char *name)
 	if (load_pdr_url_map(pdr_url_table, set.pdr_map, set.prefix_url, set.percent_path) != 0)
 		return 1;
 
-	// Zero-filled by the system: only the pages the text reaches are touched.
 	res.expansion = static_cast<char *>(calloc(EXPANSION_BUFFER_SIZE, 1));
 	if (!res.expansion) {
 		fprintf(stderr, "%s: failed to allocate input buffer\n", program_name);
 		return 1;
 	}
-	// The tree holds copies of all it needs from the input, whose pages go
-	// back before the text's are touched.
+	// The tree holds copies of all it needs from the input.
 	res.decode_input.release();
 	url_expander out(pdr_url_table, res.expansion);
 	write_json_text(res.decoded, replacements, out);

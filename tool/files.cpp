@@ -3,7 +3,6 @@
 // that fails before writing leaves no output file.
 #include "files.h"
 
-#include "pages.h"
 #include "program.h"
 
 #include <cerrno>
@@ -58,56 +57,20 @@ int load_dictionary_file(rde_bej_context *context, const char *path, int schema_
 
 void input_buffer::release()
 {
-	if (data && placement == buffer_placement::heap)
-		free(data);
-	else if (data)
-		munmap(data, INPUT_BUFFER_SIZE);
+	free(data);
 	data = nullptr;
 	length = 0;
 }
 
-namespace {
-
-// INPUT_BUFFER_SIZE zero-filled bytes, or nullptr.  Neither kind is written
-// here: a new mapping reads as zeros, and calloc() clears only memory the
-// process used before.
-char *new_input_buffer(buffer_placement placement)
+int read_input(FILE *stream, input_buffer &input)
 {
-	if (placement == buffer_placement::heap)
-		return static_cast<char *>(calloc(INPUT_BUFFER_SIZE, 1));
-	void *mapping = mmap(nullptr, INPUT_BUFFER_SIZE, PROT_READ | PROT_WRITE,
-			     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-	return mapping == MAP_FAILED ? nullptr : static_cast<char *>(mapping);
-}
-
-// Puts in place, in one call, the pages of buffer that reading the rest of
-// a regular file fills.  Anything else (a pipe, a terminal) gets its pages
-// as its bytes arrive.
-void prefault_input(FILE *stream, char *buffer)
-{
-	struct stat st;
-	off_t offset = ftello(stream);
-	if (offset < 0 || fstat(fileno(stream), &st) != 0 || !S_ISREG(st.st_mode) ||
-	    st.st_size <= offset)
-		return;
-	auto size = static_cast<uintmax_t>(st.st_size - offset);
-	populate_pages(buffer,
-		       size < INPUT_BUFFER_SIZE ? static_cast<size_t>(size) : INPUT_BUFFER_SIZE);
-}
-
-}  // namespace
-
-int read_input(FILE *stream, input_buffer &input, buffer_placement placement)
-{
-	char *buffer = new_input_buffer(placement);
+	char *buffer = static_cast<char *>(calloc(INPUT_BUFFER_SIZE, 1));
 	if (!buffer) {
 		fprintf(stderr, "%s: failed to allocate input buffer\n", program_name);
 		return -ENOMEM;
 	}
-	prefault_input(stream, buffer);
 	input.release();
 	input.data = buffer;
-	input.placement = placement;
 	for (;;) {
 		size_t n = fread(input.data + input.length, 1, INPUT_BUFFER_SIZE - input.length,
 				 stream);

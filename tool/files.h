@@ -15,18 +15,11 @@ inline constexpr size_t INPUT_BUFFER_SIZE = 8388608;
 // or a negative errno, after a message.
 int load_dictionary_file(rde_bej_context *context, const char *path, int schema_type);
 
-// Where an input buffer lives.  A mapping of its own goes back to the
-// system whole when released.  A heap block stays with the process when
-// released: its pages, already in memory, serve the allocations that
-// follow (the encoder's tree and encoding) without new page faults.
-enum class buffer_placement { mapping, heap };
-
 // The input bytes of a run, in a zero-filled buffer of INPUT_BUFFER_SIZE
 // bytes: below that size the data is always followed by a NUL byte.
 struct input_buffer {
 	char *data = nullptr;
 	size_t length = 0;
-	buffer_placement placement = buffer_placement::mapping;
 
 	input_buffer() = default;
 	input_buffer(const input_buffer &) = delete;
@@ -35,9 +28,9 @@ struct input_buffer {
 	void release();
 };
 
-// Reads the whole stream into a new buffer placed as asked.  Returns 0,
-// -ENOMEM or -EIO, after a message.
-int read_input(FILE *stream, input_buffer &input, buffer_placement placement);
+// Reads the whole stream into a new buffer.  Returns 0, -ENOMEM or -EIO,
+// after a message.
+int read_input(FILE *stream, input_buffer &input);
 
 // Removes an earlier output file, so that the output only ever holds what
 // this run appends to it.  Returns 0 or -EIO, after a message.
