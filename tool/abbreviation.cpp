@@ -10,9 +10,6 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -265,44 +262,11 @@ piece rule_at(const abbreviation_index &trie, const char *text, size_t n, size_t
 	return {&REPLACEMENTS[best.rank], best.end - i};
 }
 
-// The first position from i on of the n-character text that holds a rule's
-// first byte or NUL (text[n] is one).  Sixteen bytes are compared at once
-// where the processor can; else, and for a text shorter than that, one at a
-// time against the table of stops, which unlike strcspn() needs no setup.
-size_t skip_plain(const abbreviation_index &trie, const char *text, [[maybe_unused]] size_t n,
-		  size_t i)
+// The first position from i on of the text that holds a rule's first byte
+// or NUL.  NUL is tested on its own: an index never built (all zeros) stops
+// nowhere and abbreviates nothing.
+size_t skip_plain(const abbreviation_index &trie, const char *text, size_t i)
 {
-#if defined(__SSE2__)
-	if (trie.vector_scan) {
-		auto lanes = [&](size_t k) {
-			return _mm_load_si128(
-				reinterpret_cast<const __m128i *>(trie.start_lanes[k]));
-		};
-		const __m128i a = lanes(0), b = lanes(1), c = lanes(2), d = lanes(3);
-		const __m128i nul = _mm_setzero_si128();
-		// Bit k set where byte k of the sixteen at p stops the scan.
-		auto stops_at = [&](const char *p) {
-			__m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-			__m128i hits = _mm_or_si128(
-				_mm_or_si128(_mm_cmpeq_epi8(bytes, a), _mm_cmpeq_epi8(bytes, b)),
-				_mm_or_si128(_mm_cmpeq_epi8(bytes, c), _mm_cmpeq_epi8(bytes, d)));
-			return static_cast<unsigned>(
-				_mm_movemask_epi8(_mm_or_si128(hits, _mm_cmpeq_epi8(bytes, nul))));
-		};
-		for (; i + 16 <= n; i += 16)
-			if (unsigned mask = stops_at(text + i))
-				return i + static_cast<size_t>(std::countr_zero(mask));
-		if (n >= 16) {
-			// The last sixteen bytes of the text, those before i
-			// left out.
-			size_t last = n - 16;
-			unsigned mask = stops_at(text + last) >> (i - last) << (i - last);
-			return mask ? last + static_cast<size_t>(std::countr_zero(mask)) : n;
-		}
-	}
-#endif
-	// NUL is tested on its own as well: an index never built (all zeros)
-	// stops nowhere and abbreviates nothing.
 	while (text[i] != '\0' && !trie.stops[static_cast<unsigned char>(text[i])])
 		i++;
 	return i;
@@ -345,7 +309,7 @@ size_t abbreviate_into(const abbreviation_index &trie, const char *text, size_t 
 		// Links begin with a rule, and a rule often follows another:
 		// plain text is looked for only where it may follow.
 		if (!trie.stops[static_cast<unsigned char>(text[i])])
-			i = skip_plain(trie, text, n, i);
+			i = skip_plain(trie, text, i);
 		if (text[i] == '\0')
 			break;
 		// A quote outranks every other rule and is one character long:
@@ -398,7 +362,6 @@ void build_abbreviation_index(abbreviation_index &index, const url_table &table)
 	memset(index.nodes, 0, sizeof index.nodes);
 	memset(index.edges, 0, sizeof index.edges);
 	memset(index.stops, 0, sizeof index.stops);
-	memset(index.start_lanes, 0, sizeof index.start_lanes);
 	index.stops[0] = true;
 	index.node_count = 1;
 	trie_insert(index, "\"", 1, QUOTE_RANK);
@@ -413,17 +376,6 @@ void build_abbreviation_index(abbreviation_index &index, const url_table &table)
 	for (unsigned c = 0; c < 256; c++)
 		index.root_slots[c] = static_cast<uint16_t>(
 			find_edge(index, 0, static_cast<unsigned char>(c)));
-	// The lanes of the stops but NUL, while there are few enough.
-	size_t starts = 0;
-	for (unsigned c = 1; c < 256; c++) {
-		if (!index.stops[c])
-			continue;
-		if (starts < abbreviation_index::MAX_VECTOR_STARTS)
-			memset(index.start_lanes[starts], static_cast<int>(c),
-			       sizeof index.start_lanes[starts]);
-		starts++;
-	}
-	index.vector_scan = starts <= abbreviation_index::MAX_VECTOR_STARTS;
 }
 
 std::string_view abbreviate_urls(const abbreviation_index &index, const char *text, size_t n,

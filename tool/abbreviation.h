@@ -51,13 +51,7 @@ struct abbreviation_index {
 		uint16_t mark_rank;
 	};
 
-	static constexpr size_t MAX_VECTOR_STARTS = 4;
-
 	bool stops[256];  // the texts' first bytes, and NUL
-	// Each of those first bytes sixteen times, the rest NUL, when there
-	// are few enough for vector_scan.
-	bool vector_scan;
-	alignas(16) unsigned char start_lanes[MAX_VECTOR_STARTS][16];
 	node nodes[MAX_NODES];
 	edge edges[EDGE_SLOTS];
 	// The slot of the root's edge for each first byte (a free slot where

@@ -82,17 +82,11 @@ int convert_json_string(json_walk &walk, const char *name, json_object *value, u
 // set for the object itself.
 int convert_json_object(json_walk &walk, json_object *object)
 {
-	// json-c keeps members in the order their keys first appear.  The next
-	// member's key and value are fetched while this one is converted: the
-	// tree is far larger than the cache, and each member is a miss.
+	// json-c keeps members in the order their keys first appear.
 	lh_table *members = json_object_get_object(object);
 	uint32_t scope = scope_type(walk);
 	for (lh_entry *e = lh_table_head(members), *next; e; e = next) {
 		next = lh_entry_next(e);
-		if (next) {
-			__builtin_prefetch(lh_entry_k(next));
-			__builtin_prefetch(lh_entry_v(next));
-		}
 		const char *key = static_cast<const char *>(lh_entry_k(e));
 		auto *member = static_cast<json_object *>(lh_entry_v(e));
 		json_type type = json_object_get_type(member);
