@@ -163,8 +163,8 @@ bool split_annotation_name(std::string_view name, std::string_view *property,
 	size_t at = name.find('@');
 	if (at == std::string_view::npos)
 		return false;
-	*property = name.substr(0, at);
-	*annotation = name.substr(at);
+	*property = std::string_view(name.data(), at);
+	*annotation = std::string_view(name.data() + at, name.size() - at);
 	return true;
 }
 
