@@ -64,21 +64,6 @@ struct builder_deleter {
 	void operator()(rde_bej_builder *b) const { rde_bej_builder_free(b); }
 };
 
-// The index of a numeric locator segment, read like "%hu" from the start of
-// the segment ("2abc" gives 2).  A number an index cannot hold (negative or
-// above 65535) does not make an index: the segment is kept as a name, so the
-// library names it when it refuses the step.
-bool parse_locator_index(const char *segment, uint16_t *index)
-{
-	char *end = nullptr;
-	errno = 0;
-	long long value = strtoll(segment, &end, 10);
-	if (end == segment || errno == ERANGE || value < 0 || value > UINT16_MAX)
-		return false;
-	*index = static_cast<uint16_t>(value);
-	return true;
-}
-
 // The name of the first (newest) registered dictionary of schema_type.
 const char *resource_name(const rde_bej_context *context, int schema_type)
 {
@@ -89,57 +74,12 @@ const char *resource_name(const rde_bej_context *context, int schema_type)
 	return nullptr;
 }
 
-// The locator component records of one locator string; every name is a
-// private copy, released with the array.
-struct component_list {
-	rde_bej_locator_component *items = nullptr;
-	size_t count = 0;
-
-	component_list() = default;
-	component_list(const component_list &) = delete;
-	component_list &operator=(const component_list &) = delete;
-	~component_list()
-	{
-		for (size_t i = 0; items && i < count; i++)
-			free(const_cast<char *>(items[i].name));
-		free(items);
-	}
-};
-
-// Splits the locator string at every '/' and has the library resolve it.
+// Has the library read the locator string ("Status/Health", "Members/0")
+// and resolve it in the resource's dictionary.
 int build_locator(run_resources &res, const char *name, int schema_type, const char *text)
 {
-	size_t count = 1;
-	for (const char *p = text; *p; p++)
-		count += *p == '/';
-	component_list components;
-	// The library counts components in 32 bits; argument strings are far
-	// shorter than that, but the count is checked rather than truncated.
-	if (count > UINT32_MAX || !(components.items = static_cast<rde_bej_locator_component *>(
-					    calloc(count, sizeof(rde_bej_locator_component))))) {
-		report_reason(strerror(ENOMEM));
-		return -ENOMEM;
-	}
-	components.count = count;
-
-	const char *segment = text;
-	for (size_t i = 0; i < count; i++) {
-		const char *slash = strchr(segment, '/');
-		size_t length = slash ? static_cast<size_t>(slash - segment) : strlen(segment);
-		if (!parse_locator_index(segment, &components.items[i].index)) {
-			char *copy = strndup(segment, length);
-			if (!copy) {
-				report_reason(strerror(ENOMEM));
-				return -ENOMEM;
-			}
-			components.items[i].name = copy;
-		}
-		segment += length + (slash ? 1 : 0);
-	}
-
-	int status = name ? rde_bej_locator_build_ext(res.context, name, schema_type,
-						      components.items,
-						      static_cast<uint32_t>(count), &res.locator)
+	int status = name ? rde_bej_locator_build_path(res.context, name, schema_type, text,
+						       &res.locator)
 			  : -ENOENT;
 	if (status != 0) {
 		fprintf(stderr, "%s: failed to build the locator\n", program_name);
