@@ -131,8 +131,16 @@ struct rde_bej_value {
 
 // A node is created zeroed: a real or bytestring that nothing filled is the
 // zero real or the empty bytestring, as if its payload were inline.
-const rde_bej_real &real_of(const rde_bej_value *value);
-const rde_bej_bytestring &bytestring_of(const rde_bej_value *value);
+inline const rde_bej_real &real_of(const rde_bej_value *value)
+{
+	static constexpr rde_bej_real zero{};
+	return value->payload.real_buffer ? *value->payload.real_buffer : zero;
+}
+inline const rde_bej_bytestring &bytestring_of(const rde_bej_value *value)
+{
+	static constexpr rde_bej_bytestring empty{};
+	return value->payload.bytestring_buffer ? *value->payload.bytestring_buffer : empty;
+}
 
 struct rde_bej_builder {
 	rde_bej_context *context;

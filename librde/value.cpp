@@ -136,18 +136,6 @@ bool attach_arena(rde_bej_value *root, arena_blocks source)
 
 rde_bej_arena *tree_arena(rde_bej_value *root) { return tree_of(root)->arena; }
 
-const rde_bej_real &real_of(const rde_bej_value *value)
-{
-	static constexpr rde_bej_real zero{};
-	return value->payload.real_buffer ? *value->payload.real_buffer : zero;
-}
-
-const rde_bej_bytestring &bytestring_of(const rde_bej_value *value)
-{
-	static constexpr rde_bej_bytestring empty{};
-	return value->payload.bytestring_buffer ? *value->payload.bytestring_buffer : empty;
-}
-
 void *value_buffer_alloc(rde_bej_arena *arena, size_t size, size_t align)
 {
 	return arena_alloc(arena, size, align);
