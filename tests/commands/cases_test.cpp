@@ -37,10 +37,11 @@ std::string expand(std::string word, const std::string &tmp)
 		return word;
 	std::string source = word.substr(hex ? 5 : 6, word.size() - (hex ? 6 : 7));
 	std::string path = tmp + "/" + fs::path(source).stem().string() + ".bin";
+	source = (fs::path(tests_source_dir()) / source).string();  // unless absolute
 	if (hex)
-		write_bytes(path, parse_hex(read_file(tests_source_dir() + "/" + source)));
+		write_bytes(path, parse_hex(read_file(source)));
 	else
-		EXPECT_EQ(run_commands("rde-dictc -o " + path + " {tests}/" + source, tmp).err, "");
+		EXPECT_EQ(run_commands("rde-dictc -o " + path + " " + source, tmp).err, "");
 	return path;
 }
 
@@ -121,7 +122,7 @@ TEST(Commands, DictcKeepsEntriesAndNamesWithinSixteenBitOffsets)
 
 // The decode vectors whose bytes are malformed (decode_vectors.txt: name
 // and last line) end with the line naming where; the others are read to
-// the end.  A vector's own schema.json comes with its own annotation.json.
+// the end, each with the descriptions the library's tests register for it.
 TEST(Commands, InspectReadsEveryDecodeVectorUpToItsFault)
 {
 	std::map<std::string, std::string> faults;
@@ -129,18 +130,14 @@ TEST(Commands, InspectReadsEveryDecodeVectorUpToItsFault)
 	for (std::string name, line; list >> name && std::getline(list, line);)
 		faults[name] = line.substr(1) + "\n";
 	for (const auto &entry : fs::directory_iterator(tests_source_dir() + "/vectors/decode")) {
-		std::string name = entry.path().filename().string(),
-			    at = entry.path().string() + "/";
-		std::string v = "vectors/decode/" +
-				(fs::exists(at + "schema.json") ? name + "/" : "");
-		if (!fs::exists(at + "input.hex"))
+		std::string name = entry.path().filename().string();
+		if (!fs::exists(entry.path() / "input.hex"))
 			continue;
 		SCOPED_TRACE(name);
+		auto [schema, annotation] = vector_descriptions(entry.path().string());
 		run_result r = run_commands(
-			"rde-inspect bej -s {dict:" + v + "schema.json}" +
-				(fs::exists(tests_source_dir() + "/" + v + "annotation.json")
-					 ? " -a {dict:" + v + "annotation.json}"
-					 : "") +
+			"rde-inspect bej -s {dict:" + schema + "}" +
+				(annotation.empty() ? "" : " -a {dict:" + annotation + "}") +
 				" {hex:vectors/decode/" + name + "/input.hex}",
 			make_temp_dir());
 		std::string last = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);

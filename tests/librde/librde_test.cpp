@@ -110,20 +110,15 @@ int add(rde_bej_context *context, int32_t schema_type, const std::string &descri
 	return rde_bej_add_dictionary(context, schema_type, nullptr, bytes.data(), bytes.size());
 }
 
-// A case folder's context: its own schema.json (with annotation.json, if
-// any), or the kind's schema.json and annotation.json.
-context_ptr setup(const std::string &dir, const std::string &kind, json_object *options,
-		  int32_t schema_type)
+// A case folder's context, with the descriptions it names.
+context_ptr setup(const std::string &dir, json_object *options, int32_t schema_type)
 {
 	context_ptr context(rde_bej_context_new(), rde_bej_context_free);
 	if (member(options, "accept_sequence_gaps"))
 		rde_bej_context_set_options(context.get(), RDE_BEJ_ACCEPT_SEQUENCE_GAPS);
-	bool own = file_exists(dir + "/schema.json");
-	std::string annotation = text_or((own ? dir : vectors(kind)) + "/annotation.json");
-	EXPECT_EQ(add(context.get(), schema_type,
-		      read_file((own ? dir : vectors(kind)) + "/schema.json")),
-		  0);
-	EXPECT_TRUE(annotation.empty() || add(context.get(), 2, annotation) == 0);
+	auto [schema, annotation] = vector_descriptions(dir);
+	EXPECT_EQ(add(context.get(), schema_type, read_file(schema)), 0);
+	EXPECT_TRUE(annotation.empty() || add(context.get(), 2, read_file(annotation)) == 0);
 	set_log_level(text(options, "log_level"));
 	return context;
 }
@@ -295,7 +290,7 @@ TEST(Vectors, Encodings)
 		json_ptr doc = load(read_file(dir + "/case.json"));
 		json_object *o = doc.get();
 		int32_t schema_type = std::stoi(text(o, "schema_type", "0"));
-		context_ptr context = setup(dir, "encode", o, schema_type);
+		context_ptr context = setup(dir, o, schema_type);
 		stderr_capture log;
 		rde_bej_locator *locator = nullptr;
 		int status = 0;
@@ -430,7 +425,7 @@ TEST(Vectors, Decodings)
 		const std::string dir = vectors("decode/") + name;
 		json_ptr doc = load(text_or(dir + "/case.json", "{}"));
 		json_object *o = doc.get();
-		context_ptr context = setup(dir, "decode", o, 0);
+		context_ptr context = setup(dir, o, 0);
 		rde_bej_dictionary *d = rde_bej_dictionary_first(context.get());  // newest first
 		if (rde_bej_dictionary_get_schema_type(d) == 2)
 			d = rde_bej_dictionary_next(d);

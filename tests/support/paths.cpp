@@ -1,6 +1,7 @@
 #include "paths.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -63,6 +64,28 @@ bool file_exists(const std::string &path)
 {
 	struct stat st;
 	return stat(path.c_str(), &st) == 0;
+}
+
+std::map<std::string, std::string> case_files(const std::string &dir)
+{
+	std::map<std::string, std::string> files;
+	for (const auto &f : std::filesystem::directory_iterator(dir))
+		files[f.path().filename().string()] = f.path().string();
+	std::istringstream shared(files.count("shared") ? read_file(files["shared"]) : "");
+	for (std::string path; std::getline(shared, path);)
+		files[std::filesystem::path(path).filename().string()] = tests_source_dir() + "/" +
+									 path;
+	return files;
+}
+
+std::pair<std::string, std::string> vector_descriptions(const std::string &dir)
+{
+	std::map<std::string, std::string> files = case_files(dir);
+	std::string above = std::filesystem::path(dir).parent_path().string() + "/";
+	if (!files.count("schema.json"))
+		return {above + "schema.json", above + "annotation.json"};
+	return {files["schema.json"],
+		files.count("annotation.json") ? files["annotation.json"] : ""};
 }
 
 std::vector<uint8_t> parse_hex(const std::string &text)

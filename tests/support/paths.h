@@ -3,6 +3,7 @@
 #define TESTS_SUPPORT_PATHS_H
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,13 @@ void write_file(const std::string &path, const std::string &data);
 std::vector<uint8_t> read_bytes(const std::string &path);
 void write_bytes(const std::string &path, const std::vector<uint8_t> &data);
 bool file_exists(const std::string &path);
+
+// The files of a case folder by name: its own, and those its file "shared"
+// names (one a line, relative to tests/), which other cases hold too.
+std::map<std::string, std::string> case_files(const std::string &dir);
+// The descriptions a vector case registers: its schema.json with its
+// annotation.json (none without one), or else those of the folder above it.
+std::pair<std::string, std::string> vector_descriptions(const std::string &dir);
 
 // "01 0a ff" and similar (blanks, newlines and # comments ignored) to bytes.
 std::vector<uint8_t> parse_hex(const std::string &text);

@@ -361,14 +361,12 @@ TEST_F(JsonText, DecoderVectors)
 {
 	int compared = 0;
 	for (const auto &entry : std::filesystem::directory_iterator(vectors_dir())) {
-		std::string dir = entry.path().string() + "/", schema = dir + "schema.json";
+		std::string dir = entry.path().string() + "/";
 		if (!entry.is_directory() || read_file(dir + "expected").rfind("0\n", 0) != 0)
 			continue;
-		context c(compiled(read_file(file_exists(schema) ? schema
-								 : vectors_dir() + "schema.json")),
-			  file_exists(dir + "no-annotation")
-				  ? bytes{}
-				  : compiled(read_file(vectors_dir() + "annotation.json")));
+		auto [schema, annotation] = vector_descriptions(entry.path().string());
+		context c(compiled(read_file(schema)),
+			  annotation.empty() ? bytes{} : compiled(read_file(annotation)));
 		rde_bej_value *tree = c.decode(parse_hex(read_file(dir + "input.hex")));
 		compared += same_text(tree, dir);
 		rde_bej_value_free(tree);
