@@ -470,8 +470,9 @@ TEST(Vectors, Decodings)
 		if (h.version)
 			header << std::hex << "version " << h.version << " flags " << h.flags
 			       << " class " << +h.schema_class << '\n';
-		EXPECT_EQ(header.str() + tuples.str(),
-			  text_or(dir + "/tuples", header.str() + tuples.str()));
+		std::string listed = header.str() + tuples.str(),
+			    want = text_or(dir + "/tuples", listed);
+		EXPECT_EQ(elided(listed, want), want);
 	}
 }
 

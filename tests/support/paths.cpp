@@ -1,5 +1,6 @@
 #include "paths.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -86,6 +87,28 @@ std::pair<std::string, std::string> vector_descriptions(const std::string &dir)
 		return {above + "schema.json", above + "annotation.json"};
 	return {files["schema.json"],
 		files.count("annotation.json") ? files["annotation.json"] : ""};
+}
+
+std::string elided(const std::string &got, const std::string &want)
+{
+	std::string out;
+	size_t at = 0;
+	auto next_line = [&] { return std::min(got.find('\n', at), got.size() - 1) + 1; };
+	std::istringstream lines(want);
+	for (std::string line; at < got.size() && std::getline(lines, line);) {
+		unsigned count = 0, cut = 0;
+		int end = 0;
+		if (sscanf(line.c_str(), "... %u lines%n", &count, &end) != 1 ||
+		    end != (int)line.size()) {
+			out += got.substr(at, next_line() - at);
+			at = next_line();
+			continue;
+		}
+		for (; cut < count && at < got.size(); cut++)
+			at = next_line();
+		out += "... " + std::to_string(cut) + " lines\n";
+	}
+	return out + got.substr(at);
 }
 
 std::vector<uint8_t> parse_hex(const std::string &text)

@@ -61,7 +61,7 @@ protected:
 		if (want == "(absent)\n")
 			EXPECT_FALSE(file_exists(file)) << file;
 		else
-			EXPECT_EQ(hex ? to_hex(read_bytes(file)) : read_file(file),
+			EXPECT_EQ(hex ? to_hex(read_bytes(file)) : elided(read_file(file), want),
 				  hex ? to_hex(parse_hex(want)) : want);
 	}
 	std::string dir_ = make_temp_dir();
