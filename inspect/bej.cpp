@@ -247,12 +247,13 @@ void reader::record(const rde_bej_tuple &t, const place &p, const std::string &n
 		return;
 	}
 	json_object_put(f);
-	char head[48];
-	snprintf(head, sizeof head, "%6zu  %*s", t.offset, 2 * (int)t.depth, "");
-	text_ += head + p.path + ": " + type + ", seq " + std::to_string(t.sequence_number) +
-		 (t.selector ? ", annotation" : ", schema") + ", format " +
-		 format_text(t.format, false) + ", length " + std::to_string(t.length) + value +
-		 (remark.empty() ? "" : " [" + remark + "]") + "\n";
+	char head[24];
+	snprintf(head, sizeof head, "%6zu  ", t.offset);
+	text_ += head + std::string(2 * t.depth, ' ') + p.path + ": " + type + ", seq " +
+		 std::to_string(t.sequence_number) + (t.selector ? ", annotation" : ", schema") +
+		 ", format " + format_text(t.format, false) + ", length " +
+		 std::to_string(t.length) + value + (remark.empty() ? "" : " [" + remark + "]") +
+		 "\n";
 }
 
 json_object *header_facts(const rde_bej_encoding_header &header, const std::string &remark)
