@@ -93,20 +93,17 @@ std::string elided(const std::string &got, const std::string &want)
 {
 	std::string out;
 	size_t at = 0;
-	auto next_line = [&] { return std::min(got.find('\n', at), got.size() - 1) + 1; };
 	std::istringstream lines(want);
 	for (std::string line; at < got.size() && std::getline(lines, line);) {
-		unsigned count = 0, cut = 0;
+		unsigned n = 0, cut = 0;
 		int end = 0;
-		if (sscanf(line.c_str(), "... %u lines%n", &count, &end) != 1 ||
-		    end != (int)line.size()) {
-			out += got.substr(at, next_line() - at);
-			at = next_line();
-			continue;
-		}
-		for (; cut < count && at < got.size(); cut++)
-			at = next_line();
-		out += "... " + std::to_string(cut) + " lines\n";
+		bool marker = sscanf(line.c_str(), "... %u lines%n", &n, &end) == 1 &&
+			      end == (int)line.size();
+		size_t from = at;
+		for (; cut < (marker ? n : 1) && at < got.size(); cut++)
+			at = std::min(got.find('\n', at), got.size() - 1) + 1;
+		out += marker ? "... " + std::to_string(cut) + " lines\n"
+			      : got.substr(from, at - from);
 	}
 	return out + got.substr(at);
 }

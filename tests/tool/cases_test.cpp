@@ -75,12 +75,8 @@ TEST_P(Cases, RunAsDescribed)
 	write_file(dir_ + "/map", "");
 	compile(CASES + GetParam(), "schema", dir_);
 	compile(CASES + GetParam(), "annotation", dir_);
-	std::vector<std::string> after;
-	for (const auto &[name, source] : files_) {
-		if (name.starts_with("after."))
-			after.push_back(name);
+	for (const auto &[name, source] : files_)
 		write_file(dir_ + "/" + name, text(name));  // harmless for the others
-	}
 	std::vector<std::string> argv0 = lines("argv0");
 	run_result r = run_bejconv(lines("args"), {.input = text("stdin"),
 						   .env = lines("env"),
@@ -92,8 +88,9 @@ TEST_P(Cases, RunAsDescribed)
 			  to_hex(parse_hex(text("stdout.hex"))));
 	else
 		EXPECT_EQ(r.out, text("stdout"));
-	for (const std::string &name : after)
-		check_after(name);
+	for (const auto &[name, source] : files_)
+		if (name.starts_with("after."))
+			check_after(name);
 }
 
 std::vector<std::string> case_names()
