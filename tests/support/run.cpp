@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 extern char **environ;
 
@@ -64,68 +66,41 @@ run_result spawn(const std::string &path, const std::vector<std::string> &argv,
 	close(err[1]);
 	signal(SIGPIPE, SIG_IGN);
 
+	// Standard input is fed and both outputs drained in one loop, so that
+	// no pipe fills while another is waited on; a closed one is set to -1,
+	// which poll skips.
 	run_result r;
+	std::string *sinks[] = {nullptr, &r.out, &r.err};
+	struct pollfd fds[] = {{in[1], POLLOUT, 0}, {out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
 	size_t written = 0;
-	int in_fd = in[1];
-	if (opts.input.empty()) {
-		close(in_fd);
-		in_fd = -1;
-	} else {
-		fcntl(in_fd, F_SETFL, O_NONBLOCK);
-	}
-	bool out_open = true, err_open = true;
 	char buf[65536];
-	while (out_open || err_open || in_fd >= 0) {
-		struct pollfd fds[3];
-		int n = 0;
-		int io = -1, oo = -1, eo = -1;
-		if (in_fd >= 0) {
-			fds[n] = {in_fd, POLLOUT, 0};
-			io = n++;
-		}
-		if (out_open) {
-			fds[n] = {out[0], POLLIN, 0};
-			oo = n++;
-		}
-		if (err_open) {
-			fds[n] = {err[0], POLLIN, 0};
-			eo = n++;
-		}
-		if (poll(fds, n, -1) < 0) {
+	fcntl(in[1], F_SETFL, O_NONBLOCK);
+	while (fds[0].fd >= 0 || fds[1].fd >= 0 || fds[2].fd >= 0) {
+		if (written == opts.input.size() && fds[0].fd >= 0)
+			close(std::exchange(fds[0].fd, -1));
+		if (poll(fds, 3, -1) < 0) {
 			if (errno == EINTR)
 				continue;
 			break;
 		}
-		if (io >= 0 && fds[io].revents) {
-			ssize_t w = write(in_fd, opts.input.data() + written,
+		if (fds[0].revents) {
+			ssize_t w = write(fds[0].fd, opts.input.data() + written,
 					  opts.input.size() - written);
-			if (w > 0)
-				written += w;
-			if (w < 0 && errno != EAGAIN) {
-				close(in_fd);
-				in_fd = -1;
-			} else if (written == opts.input.size()) {
-				close(in_fd);
-				in_fd = -1;
-			}
-		}
-		if (oo >= 0 && fds[oo].revents) {
-			ssize_t k = read(out[0], buf, sizeof buf);
-			if (k <= 0)
-				out_open = false;
+			if (w < 0 && errno != EAGAIN)
+				written = opts.input.size();  // the child stopped reading
 			else
-				r.out.append(buf, k);
+				written += std::max<ssize_t>(w, 0);
 		}
-		if (eo >= 0 && fds[eo].revents) {
-			ssize_t k = read(err[0], buf, sizeof buf);
-			if (k <= 0)
-				err_open = false;
+		for (int i = 1; i < 3; i++) {
+			if (!fds[i].revents)
+				continue;
+			ssize_t k = read(fds[i].fd, buf, sizeof buf);
+			if (k > 0)
+				sinks[i]->append(buf, k);
 			else
-				r.err.append(buf, k);
+				close(std::exchange(fds[i].fd, -1));
 		}
 	}
-	close(out[0]);
-	close(err[0]);
 	int status = 0;
 	while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
 	}
