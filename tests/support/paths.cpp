@@ -1,5 +1,6 @@
 #include "paths.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -110,36 +111,17 @@ std::string elided(const std::string &got, const std::string &want)
 
 std::vector<uint8_t> parse_hex(const std::string &text)
 {
-	std::vector<uint8_t> out;
-	int nibble = -1;
-	bool comment = false;
-	for (char c : text) {
-		if (comment) {
-			comment = c != '\n';
-			continue;
-		}
-		if (c == '#') {
-			comment = true;
-			continue;
-		}
-		int v;
-		if (c >= '0' && c <= '9')
-			v = c - '0';
-		else if (c >= 'a' && c <= 'f')
-			v = c - 'a' + 10;
-		else if (c >= 'A' && c <= 'F')
-			v = c - 'A' + 10;
-		else
-			continue;
-		if (nibble < 0) {
-			nibble = v;
-		} else {
-			out.push_back(static_cast<uint8_t>(nibble << 4 | v));
-			nibble = -1;
-		}
-	}
-	if (nibble >= 0)
+	std::string digits;
+	std::istringstream lines(text);
+	for (std::string line; std::getline(lines, line);)
+		for (char c : line.substr(0, line.find('#')))
+			digits += std::isxdigit(static_cast<unsigned char>(c)) ? std::string(1, c)
+									       : "";
+	if (digits.size() % 2)
 		throw std::runtime_error("odd number of hex digits");
+	std::vector<uint8_t> out;
+	for (size_t i = 0; i < digits.size(); i += 2)
+		out.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
 	return out;
 }
 

@@ -24,8 +24,7 @@ std::string replace_all(std::string text, const std::string &from, const std::st
 // Compiles the folder's NAME.json, or else the one of cases/, into OUT/NAME.bin.
 void compile(const std::string &dir, const std::string &name, const std::string &out)
 {
-	std::map<std::string, std::string> files = case_files(dir);
-	std::string own = files[name + ".json"], error;
+	std::string own = case_files(dir)[name + ".json"], error;
 	std::vector<uint8_t> bytes;
 	ASSERT_TRUE(dictc::compile(read_file(own.empty() ? CASES + name + ".json" : own), &bytes,
 				   &error))
