@@ -84,10 +84,9 @@ std::pair<std::string, std::string> vector_descriptions(const std::string &dir)
 {
 	std::map<std::string, std::string> files = case_files(dir);
 	std::string above = std::filesystem::path(dir).parent_path().string() + "/";
-	if (!files.count("schema.json"))
-		return {above + "schema.json", above + "annotation.json"};
-	return {files["schema.json"],
-		files.count("annotation.json") ? files["annotation.json"] : ""};
+	if (files.count("schema.json"))
+		return {files["schema.json"], files["annotation.json"]};  // "" without one
+	return {above + "schema.json", above + "annotation.json"};
 }
 
 std::string elided(const std::string &got, const std::string &want)

@@ -31,9 +31,8 @@ std::map<std::string, std::string> case_files(const std::string &dir);
 // annotation.json (none without one), or else those of the folder above it.
 std::pair<std::string, std::string> vector_descriptions(const std::string &dir);
 
-// got with each run of lines that a line "... N lines" of want stands for
-// cut to such a line (counting the lines cut), so that comparing it with
-// want checks every other line exactly.
+// got with the lines that each line "... N lines" of want stands for cut to
+// such a line, so that comparing it with want checks the others exactly.
 std::string elided(const std::string &got, const std::string &want);
 
 // "01 0a ff" and similar (blanks, newlines and # comments ignored) to bytes.

@@ -19,8 +19,7 @@ std::vector<std::string> target_launcher()
 {
 	std::vector<std::string> words;
 	std::stringstream ss(BEJCONV_LAUNCHER);
-	std::string w;
-	while (std::getline(ss, w, '|'))
+	for (std::string w; std::getline(ss, w, '|');)
 		if (!w.empty())
 			words.push_back(w);
 	return words;
@@ -36,17 +35,14 @@ run_result spawn(const std::string &path, const std::vector<std::string> &argv,
 	int in[2], out[2], err[2];
 	if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
 		throw std::runtime_error("pipe failed");
-	std::vector<std::string> envs;
-	for (char **e = environ; *e; e++)
-		envs.emplace_back(*e);
-	for (const auto &e : opts.env)
-		envs.push_back(e);
 	std::vector<char *> cargv, cenv;
 	for (const auto &a : argv)
 		cargv.push_back(const_cast<char *>(a.c_str()));
-	cargv.push_back(nullptr);
-	for (const auto &e : envs)
+	for (char **e = environ; *e; e++)
+		cenv.push_back(*e);
+	for (const auto &e : opts.env)
 		cenv.push_back(const_cast<char *>(e.c_str()));
+	cargv.push_back(nullptr);
 	cenv.push_back(nullptr);
 
 	// posix_spawn rather than fork: a forked child of a program running
@@ -66,9 +62,8 @@ run_result spawn(const std::string &path, const std::vector<std::string> &argv,
 	close(err[1]);
 	signal(SIGPIPE, SIG_IGN);
 
-	// Standard input is fed and both outputs drained in one loop, so that
-	// no pipe fills while another is waited on; a closed one is set to -1,
-	// which poll skips.
+	// The input is fed and both outputs drained in one loop, so that no pipe
+	// fills while another is waited on; poll skips a closed one, set to -1.
 	run_result r;
 	std::string *sinks[] = {nullptr, &r.out, &r.err};
 	struct pollfd fds[] = {{in[1], POLLOUT, 0}, {out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
@@ -135,8 +130,6 @@ run_result run_bejconv(const std::vector<std::string> &args, const run_options &
 	argv.push_back(opts.argv0);
 	argv.push_back(bejconv_path());
 	argv.insert(argv.end(), args.begin(), args.end());
-	std::string path = argv[0];
-	if (path.find('/') == std::string::npos)
-		path = "/usr/bin/" + path;
-	return spawn(path, argv, opts);
+	return spawn(argv[0].find('/') == std::string::npos ? "/usr/bin/" + argv[0] : argv[0], argv,
+		     opts);
 }
