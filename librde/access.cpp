@@ -180,23 +180,22 @@ extern "C" int rde_bej_get_real(const rde_bej_value *value, double *out)
 			   has_name(value) ? value->property->name : "null"))
 		return -EINVAL;
 	const rde_bej_real &real = real_of(value);
-	double result = static_cast<double>(real.whole) *
-			std::pow(10.0, static_cast<double>(real.exponent));
+	double result = to_double(real.whole) * std::pow(10.0, to_double(real.exponent));
 	if (real.fraction != 0) {
 		double sign = real.whole < 0 ? -1.0 : 1.0;
-		double fraction = static_cast<double>(real.fraction);
+		double fraction = to_double(real.fraction);
 		double digits = std::floor(std::log10(fraction)) + 1.0;
 		// In doubles: hostile counts and exponents cannot overflow, they
 		// only drive the result to zero or infinity.
-		double scale = static_cast<double>(real.leading_zero_count) -
-			       static_cast<double>(real.exponent) + digits;
+		double scale = to_double(real.leading_zero_count) - to_double(real.exponent) +
+			       digits;
 		double power = std::pow(10.0, scale);
 		// A tiny number with many fraction digits (-1.234567e-305) would
 		// lose them to an infinite 10^scale: its exponent is applied apart.
 		if (std::isinf(power) && real.exponent < 0) {
-			double places = static_cast<double>(real.leading_zero_count) + digits;
+			double places = to_double(real.leading_zero_count) + digits;
 			result += sign * fraction / std::pow(10.0, places) *
-				  std::pow(10.0, static_cast<double>(real.exponent));
+				  std::pow(10.0, to_double(real.exponent));
 		} else {
 			result += sign * fraction / power;
 		}

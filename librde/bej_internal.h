@@ -23,6 +23,20 @@ void rde_bej_vlog(unsigned level, const char *format, va_list args);
 extern unsigned rde_bej_log_threshold_level;
 inline bool rde_bej_tracing() { return rde_bej_log_threshold_level <= RDE_BEJ_LOG_TRACE; }
 
+// A 64-bit integer as a double, from its two 32-bit halves: the sum of two
+// exact parts, rounded once as a direct conversion rounds, that needs no
+// 64-bit conversion routine on a 32-bit target.
+inline double to_double(uint64_t x)
+{
+	return static_cast<double>(static_cast<uint32_t>(x >> 32)) * 4294967296.0 +
+	       static_cast<double>(static_cast<uint32_t>(x));
+}
+inline double to_double(int64_t x)
+{
+	return static_cast<double>(static_cast<int32_t>(x >> 32)) * 4294967296.0 +
+	       static_cast<double>(static_cast<uint32_t>(x));
+}
+
 inline constexpr size_t DICTIONARY_HEADER_SIZE = 12;
 inline constexpr size_t DICTIONARY_ENTRY_SIZE = 10;
 

@@ -234,10 +234,8 @@ constexpr double TWO_POW_64 = 18446744073709551616.0;
 uint64_t decimal_digits(uint64_t x)
 {
 	uint64_t digits = 1;
-	while (x >= 10) {
-		x /= 10;
+	for (uint64_t power = 10; digits < 20 && x >= power; power *= 10)
 		digits++;
-	}
 	return digits;
 }
 
@@ -249,9 +247,9 @@ bool convert_real(double v, uint32_t precision, rde_bej_real *real)
 {
 	if (!std::isfinite(v))
 		return false;
-	int64_t exponent = 0;
+	int exponent = 0;  // down to about -324
 	if (v < 0 && std::log10(std::fabs(v)) < 0) {
-		exponent = static_cast<int64_t>(std::floor(std::log10(std::fabs(v))));
+		exponent = static_cast<int>(std::floor(std::log10(std::fabs(v))));
 		// Scaled in two steps when 10^-e alone would not be finite (the
 		// smallest subnormal numbers).
 		if (-exponent > 300)
@@ -286,7 +284,7 @@ bool convert_real(double v, uint32_t precision, rde_bej_real *real)
 			// A scaled number that carries to ten (-0.99999999 becomes
 			// -10e-1) is written as -1e0 instead.
 			if (exponent < 0 && (whole == 10 || whole == -10)) {
-				whole /= 10;
+				whole = whole < 0 ? -1 : 1;
 				exponent++;
 			}
 		} else if (!(x < TWO_POW_64)) {
