@@ -20,8 +20,8 @@ void rde_bej_vlog(unsigned level, const char *format, va_list args);
 
 // Current log threshold (set by rde_bej_init); callers test it before
 // formatting trace text, the encoder and the decoder at every tuple.
-extern unsigned rde_bej_log_threshold_level;
-inline bool rde_bej_tracing() { return rde_bej_log_threshold_level <= RDE_BEJ_LOG_TRACE; }
+extern unsigned log_threshold_level;
+inline bool tracing() { return log_threshold_level <= RDE_BEJ_LOG_TRACE; }
 
 // A 64-bit integer as a double, from its two 32-bit halves: the sum of two
 // exact parts, rounded once as a direct conversion rounds, that needs no

@@ -330,7 +330,7 @@ int decode_property(const decoding &d, rde_bej_value *value, const_cursor &c, in
 	if (status)
 		return status;
 	lazy_name name(value);
-	if (rde_bej_tracing())
+	if (tracing())
 		rde_bej_log(RDE_BEJ_LOG_TRACE, "Decoding property: '%s'", name());
 	unsigned type = format_data_type(head.format);
 	if (!type_fits(type, value->property))
@@ -348,7 +348,7 @@ int decode_property(const decoding &d, rde_bej_value *value, const_cursor &c, in
 	value->deferred_binding = (head.format & RDE_BEJ_FORMAT_DEFERRED_BINDING) != 0;
 	const_cursor inner{c.position, length};
 	status = decode_value(d, value, inner, depth);
-	if (rde_bej_tracing())
+	if (tracing())
 		trace_bej_value(value, value->type, true);
 	if (status)
 		return status;

@@ -299,7 +299,7 @@ int encode_value(rde_bej_value *value, unsigned type, uint64_t size, bool parent
 int encode_bej_tuple(rde_bej_value *value, bool parent_annotation, cursor &c)
 {
 	outer_tuple outer = outer_of(value);
-	if (rde_bej_tracing())
+	if (tracing())
 		trace_bej_value(value, outer.type, false);
 	encode_format(outer.property, parent_annotation, outer.type, value->value_size,
 		      outer.deferred_binding, c);

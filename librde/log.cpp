@@ -15,7 +15,7 @@ constexpr std::array<const char *, 7> level_names = {
 };
 
 // Where the process-wide logger's messages go: standard error unless the
-// program installed a handler.  Its threshold is rde_bej_log_threshold_level.
+// program installed a handler.  Its threshold is log_threshold_level.
 struct logger {
 	rde_bej_log_handler handler = nullptr;
 	void *user_data = nullptr;
@@ -46,7 +46,7 @@ void hand_over(unsigned level, const char *format, va_list args)
 
 }  // namespace
 
-unsigned rde_bej_log_threshold_level = RDE_BEJ_LOG_INFO;
+unsigned log_threshold_level = RDE_BEJ_LOG_INFO;
 
 extern "C" void rde_bej_set_log_handler(rde_bej_log_handler handler, void *user_data)
 {
@@ -56,7 +56,7 @@ extern "C" void rde_bej_set_log_handler(rde_bej_log_handler handler, void *user_
 
 extern "C" void rde_bej_init(void)
 {
-	unsigned &threshold = rde_bej_log_threshold_level;
+	unsigned &threshold = log_threshold_level;
 	threshold = RDE_BEJ_LOG_INFO;
 	const char *env = std::getenv("LIBRDE_LOG_LEVEL");
 	if (!env)
@@ -75,7 +75,7 @@ void rde_bej_vlog(unsigned level, const char *format, va_list args)
 	// which only the "quiet" threshold (or lower) lets through.
 	if (level > RDE_BEJ_LOG_QUIET)
 		level = RDE_BEJ_LOG_QUIET;
-	if (level < rde_bej_log_threshold_level)
+	if (level < log_threshold_level)
 		return;
 	if (the_logger.handler) {
 		hand_over(level, format, args);
