@@ -96,6 +96,23 @@ json_object *real_parts(const rde_bej_real_parts &r)
 	return parts;
 }
 
+// Adds an enumeration value to the tuple's facts: the option's name and
+// number, with a note when the property has no such option.
+std::string add_option(uint64_t option, const place &p, json_object *f, std::string *note)
+{
+	// An array's item is no option, whatever its number.
+	const rde_bej_property *o = p.property && rde_bej_property_get_type(p.property) !=
+							    RDE_BEJ_DATA_TYPE_ARRAY
+					    ? rde_bej_property_find_child(p.property, option)
+					    : nullptr;
+	const char *name = o ? rde_bej_property_get_name(o) : nullptr;
+	put(f, "value", name ? json_object_new_string(name) : nullptr);
+	put(f, "option", json_object_new_uint64(option));
+	if (!name && note->empty())
+		*note = "no option numbered " + std::to_string(option);
+	return " = " + std::string(name ? name : "?") + " (option " + std::to_string(option) + ")";
+}
+
 // Adds the value to the tuple's facts by data type ("value", a bytestring as
 // hex text; "members" of sets and arrays; the option number of an enum and
 // the parts of a real) and returns it as the line shows it.
@@ -116,21 +133,8 @@ std::string add_value(const rde_bej_tuple &t, const place &p, json_object *f, st
 			    ? json_object_new_int64(d.integer.value)
 			    : json_object_new_uint64((uint64_t)d.integer.value);
 		break;
-	case RDE_BEJ_DATA_TYPE_ENUM: {
-		// An array's item is no option, whatever its number.
-		const rde_bej_property *o = p.property && rde_bej_property_get_type(p.property) !=
-								    RDE_BEJ_DATA_TYPE_ARRAY
-						    ? rde_bej_property_find_child(p.property,
-										  d.enum_option)
-						    : nullptr;
-		const char *name = o ? rde_bej_property_get_name(o) : nullptr;
-		put(f, "value", name ? json_object_new_string(name) : nullptr);
-		put(f, "option", json_object_new_uint64(d.enum_option));
-		if (!name && note->empty())
-			*note = "no option numbered " + std::to_string(d.enum_option);
-		return " = " + std::string(name ? name : "?") + " (option " +
-		       std::to_string(d.enum_option) + ")";
-	}
+	case RDE_BEJ_DATA_TYPE_ENUM:
+		return add_option(t.data.enum_option, p, f, note);
 	case RDE_BEJ_DATA_TYPE_STRING:
 		v = json_object_new_string_len((const char *)t.value, (int)t.length - 1);
 		break;
