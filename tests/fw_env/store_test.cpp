@@ -248,13 +248,6 @@ uint64_t num(const std::string &s) { return std::stoull(s, nullptr, 0); }
 long open_files() { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); }
 std::string shown(const char *value) { return "= " + std::string(value ? value : "(none)") + "\n"; }
 
-std::string replaced(std::string s, const std::string &from, const std::string &to)
-{
-	for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
-		s.replace(at, from.size(), to);
-	return s;
-}
-
 std::string render(const std::string &stream, const std::string &text)
 {
 	std::string out;
@@ -361,7 +354,7 @@ struct script {
 		size_t skip = w[0].size() + 1 + (w[0] == "text" ? path.size() + 1 : 0);
 		std::string text = line.size() > skip ? line.substr(skip) + "\n" : "\n";
 		fs::create_directories(fs::path(path).parent_path());
-		write_file(path, replaced(text, "\\n", "\n"));
+		write_file(path, replace_all(text, "\\n", "\n"));
 		for (auto &d : envdevices)
 			if (w[0] == "config")
 				d.erase_size = d.sector_count = 0;
@@ -427,7 +420,7 @@ std::string script::command(const words &w, const std::string &line)
 // Runs one command line: what it printed, with the folder as "$D".
 std::string script::run(const std::string &line)
 {
-	std::string text = replaced(line, "$D", dir);
+	std::string text = replace_all(line, "$D", dir);
 	std::istringstream in(text);
 	words w{std::istream_iterator<std::string>(in), {}};
 	auto before = open_files();
@@ -439,7 +432,7 @@ std::string script::run(const std::string &line)
 	if (w[0] != "sweep")  // each of its runs prints what its cut leaves
 		result += render("1", out) + render("2", errors);
 	EXPECT_EQ(open_files(), before) << "a file left open by " << line;
-	return replaced(result, dir, "$D");
+	return replace_all(result, dir, "$D");
 }
 
 // "sweep COMMAND...": runs the command with the power cut after every

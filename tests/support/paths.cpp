@@ -89,6 +89,13 @@ std::pair<std::string, std::string> vector_descriptions(const std::string &dir)
 	return {above + "schema.json", above + "annotation.json"};
 }
 
+std::string replace_all(std::string text, const std::string &from, const std::string &to)
+{
+	for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+		text.replace(at, from.size(), to);
+	return text;
+}
+
 std::string elided(const std::string &got, const std::string &want)
 {
 	std::string out;

@@ -31,6 +31,9 @@ std::map<std::string, std::string> case_files(const std::string &dir);
 // annotation.json (none without one), or else those of the folder above it.
 std::pair<std::string, std::string> vector_descriptions(const std::string &dir);
 
+// text with every from replaced by to.
+std::string replace_all(std::string text, const std::string &from, const std::string &to);
+
 // got with the lines that each line "... N lines" of want stands for cut to
 // such a line, so that comparing it with want checks the others exactly.
 std::string elided(const std::string &got, const std::string &want);

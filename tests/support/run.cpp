@@ -107,29 +107,18 @@ run_result spawn(const std::string &path, const std::vector<std::string> &argv,
 
 run_result run_program(const std::vector<std::string> &argv, const run_options &opts)
 {
-	return spawn(argv.at(0), argv, opts);
+	const std::string &path = argv.at(0);
+	return spawn(path.find('/') == std::string::npos ? "/usr/bin/" + path : path, argv, opts);
 }
 
 run_result run_bejconv(const std::vector<std::string> &args, const run_options &opts)
 {
-	std::vector<std::string> launcher = target_launcher();
-	std::vector<std::string> argv;
-	if (launcher.empty()) {
+	std::vector<std::string> argv = target_launcher();
+	bool native = argv.empty();
+	if (native)
 		argv.push_back(opts.argv0);
-		argv.insert(argv.end(), args.begin(), args.end());
-		return spawn(bejconv_path(), argv, opts);
-	}
-	// qemu-arm: -0 sets the guest's argv[0], -E an environment entry that
-	// only the guest sees (LD_PRELOAD must not reach the emulator itself).
-	argv = launcher;
-	for (const auto &e : opts.emulator_env) {
-		argv.push_back("-E");
-		argv.push_back(e);
-	}
-	argv.push_back("-0");
-	argv.push_back(opts.argv0);
-	argv.push_back(bejconv_path());
+	else  // qemu-arm: -0 sets the guest's argv[0]
+		argv.insert(argv.end(), {"-0", opts.argv0, bejconv_path()});
 	argv.insert(argv.end(), args.begin(), args.end());
-	return spawn(argv[0].find('/') == std::string::npos ? "/usr/bin/" + argv[0] : argv[0], argv,
-		     opts);
+	return native ? spawn(bejconv_path(), argv, opts) : run_program(argv, opts);
 }

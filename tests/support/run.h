@@ -13,16 +13,16 @@ struct run_result {
 };
 
 struct run_options {
-	std::string input;                      // written to standard input
-	std::vector<std::string> env;           // extra NAME=VALUE entries
-	std::string argv0 = "bejconv";          // the program name it sees
-	std::vector<std::string> emulator_env;  // NAME=VALUE for the guest only (qemu -E)
+	std::string input;              // written to standard input
+	std::vector<std::string> env;   // extra NAME=VALUE entries
+	std::string argv0 = "bejconv";  // the program name it sees
 };
 
 // Runs bejconv with args; the child sees argv[0] = opts.argv0.
 run_result run_bejconv(const std::vector<std::string> &args, const run_options &opts = {});
 
-// Runs any program (argv[0] is the path) with the same capture.
+// Runs any program (argv[0] is its path, or its name in /usr/bin) with the
+// same capture.
 run_result run_program(const std::vector<std::string> &argv, const run_options &opts = {});
 
 // The launcher words that prefix target executables (empty natively).

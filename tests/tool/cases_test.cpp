@@ -14,13 +14,6 @@ namespace {
 
 const std::string CASES = tests_source_dir() + "/tool/cases/";
 
-std::string replace_all(std::string text, const std::string &from, const std::string &to)
-{
-	for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
-		text.replace(at, from.size(), to);
-	return text;
-}
-
 // Compiles the folder's NAME.json, or else the one of cases/, into OUT/NAME.bin.
 void compile(const std::string &dir, const std::string &name, const std::string &out)
 {
