@@ -4,14 +4,13 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <utility>
 
 extern char **environ;
 
@@ -29,11 +28,26 @@ std::string bejconv_path() { return BEJCONV_PATH; }
 
 namespace {
 
+// What a file descriptor's file holds, read from its start; the descriptor
+// is closed.
+std::string drained(int fd)
+{
+	std::string text;
+	char buf[65536];
+	lseek(fd, 0, SEEK_SET);
+	for (ssize_t k; (k = read(fd, buf, sizeof buf)) > 0;)
+		text.append(buf, k);
+	close(fd);
+	return text;
+}
+
 run_result spawn(const std::string &path, const std::vector<std::string> &argv,
 		 const run_options &opts)
 {
-	int in[2], out[2], err[2];
-	if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+	// Both outputs go to files, so that the child never waits for the
+	// parent while the parent feeds it its input through a pipe.
+	int in[2], out = memfd_create("out", MFD_CLOEXEC), err = memfd_create("err", MFD_CLOEXEC);
+	if (pipe2(in, O_CLOEXEC) || out < 0 || err < 0)
 		throw std::runtime_error("pipe failed");
 	std::vector<char *> cargv, cenv;
 	for (const auto &a : argv)
@@ -50,57 +64,27 @@ run_result spawn(const std::string &path, const std::vector<std::string> &argv,
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
 	posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-	posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-	posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+	posix_spawn_file_actions_adddup2(&actions, out, 1);
+	posix_spawn_file_actions_adddup2(&actions, err, 2);
 	pid_t pid;
 	int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, cargv.data(), cenv.data());
 	posix_spawn_file_actions_destroy(&actions);
 	if (rc != 0)
 		throw std::runtime_error("cannot start " + path + ": " + strerror(rc));
 	close(in[0]);
-	close(out[1]);
-	close(err[1]);
 	signal(SIGPIPE, SIG_IGN);
-
-	// The input is fed and both outputs drained in one loop, so that no pipe
-	// fills while another is waited on; poll skips a closed one, set to -1.
-	run_result r;
-	std::string *sinks[] = {nullptr, &r.out, &r.err};
-	struct pollfd fds[] = {{in[1], POLLOUT, 0}, {out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-	size_t written = 0;
-	char buf[65536];
-	fcntl(in[1], F_SETFL, O_NONBLOCK);
-	while (fds[0].fd >= 0 || fds[1].fd >= 0 || fds[2].fd >= 0) {
-		if (written == opts.input.size() && fds[0].fd >= 0)
-			close(std::exchange(fds[0].fd, -1));
-		if (poll(fds, 3, -1) < 0) {
-			if (errno == EINTR)
-				continue;
-			break;
-		}
-		if (fds[0].revents) {
-			ssize_t w = write(fds[0].fd, opts.input.data() + written,
-					  opts.input.size() - written);
-			if (w < 0 && errno != EAGAIN)
-				written = opts.input.size();  // the child stopped reading
-			else
-				written += std::max<ssize_t>(w, 0);
-		}
-		for (int i = 1; i < 3; i++) {
-			if (!fds[i].revents)
-				continue;
-			ssize_t k = read(fds[i].fd, buf, sizeof buf);
-			if (k > 0)
-				sinks[i]->append(buf, k);
-			else
-				close(std::exchange(fds[i].fd, -1));
-		}
+	for (size_t written = 0; written < opts.input.size();) {
+		ssize_t w = write(in[1], opts.input.data() + written, opts.input.size() - written);
+		if (w < 0 && errno != EINTR)
+			break;  // the child stopped reading
+		written += std::max<ssize_t>(w, 0);
 	}
+	close(in[1]);
 	int status = 0;
 	while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
 	}
-	r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-	return r;
+	return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), drained(out),
+		drained(err)};
 }
 
 }  // namespace
