@@ -422,22 +422,6 @@ TEST_F(JsonText, Mockups)
 	EXPECT_EQ(3776, same);
 }
 
-// A macro that the end of a whole text cuts short stays as it stands; "%C"
-// needs nothing after it.  (Decode's own text always ends in a bracket.)
-TEST_F(JsonText, MacrosCutShortByTheEndStay)
-{
-	char buffer[64];
-	for (auto [text, expanded] : {std::pair{"a%", "a%"},
-				      {"a%I", "a%I"},
-				      {"a%L", "a%L"},
-				      {"aW", "aW"},
-				      {"aW\\", "aW\\"},
-				      {"a%L5", "a/redfish/v1/Systems"},
-				      {"a%C", "a/redfish/v1/Chassis/1"}})
-		EXPECT_EQ(expanded,
-			  std::string(buffer, expand_url_macros(urls, text, strlen(text), buffer)));
-}
-
 // Registration keeps set members named, so these trees are made by hand:
 // a member without a name, and an annotation of an unnamed property (an
 // array item) among a set's members, have no key in JSON.
