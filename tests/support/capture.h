@@ -3,22 +3,27 @@
 #ifndef TESTS_SUPPORT_CAPTURE_H
 #define TESTS_SUPPORT_CAPTURE_H
 
-#include <cstdio>
+#include <gtest/gtest.h>
+
 #include <string>
 
-// Sends file descriptor 2 to a scratch file while it lives; text() stops
-// the capture (once) and returns everything written since construction.
+// Sends file descriptor 2 to a scratch file while it lives (one at a time);
+// text() stops the capture (once) and returns everything written since
+// construction.
 class stderr_capture {
 public:
-	stderr_capture();
-	~stderr_capture();
+	stderr_capture() { testing::internal::CaptureStderr(); }
+	~stderr_capture() { text(); }
 	stderr_capture(const stderr_capture &) = delete;
-	stderr_capture &operator=(const stderr_capture &) = delete;
-	std::string text();
+	std::string text()
+	{
+		if (!done_)
+			text_ = testing::internal::GetCapturedStderr(), done_ = true;
+		return text_;
+	}
 
 private:
-	int saved_ = -1;
-	FILE *file_ = nullptr;
+	bool done_ = false;
 	std::string text_;
 };
 
