@@ -368,9 +368,11 @@ struct script {
 		errno = 0;
 		if (w[0] == "write")  // write NAME [VALUE], on the loaded store
 			return result(fw_env_write(argv[1], argv[2]), true);
-		return result(fw_env_set(int(w.size()) - 1, argv.data() + 1,
-					 options_path == "-" ? nullptr : &options),
-			      true);
+		// A "|" ends the words that argc counts; those after it stay in argv.
+		int argc = int(std::find(w.begin(), w.end(), "|") - w.begin()) - 1;
+		return result(
+			fw_env_set(argc, argv.data() + 1, options_path == "-" ? nullptr : &options),
+			true);
 	}
 	// "vars": the variables a load finds, a line each, or its failed result.
 	std::string listed()
