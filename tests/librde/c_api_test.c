@@ -98,11 +98,12 @@ int main(void)
 	rewind(captured);
 	CHECK(fgets(line, sizeof line, captured) && journal.count == 7);
 	CHECK(strcmp(line, "librde[error]: Couldn't find dictionary named Nope\n") == 0);
-	/* No builder, or no bytes for a size, is refused rather than followed. */
+	/* No builder, no name, or no bytes for a size, is refused rather than followed. */
 	uint32_t type = 0;
 	CHECK(rde_bej_get_scope_type(NULL, &type) == -EINVAL &&
 	      rde_bej_get_property_type(NULL, "I", &type) == -EINVAL && type == 0);
-	CHECK(rde_bej_add_dictionary(context, 0, NULL, NULL, 1) == -EINVAL);
+	CHECK(rde_bej_add_dictionary(context, 0, NULL, NULL, 1) == -EINVAL &&
+	      rde_bej_decode(context, NULL, 0, encoding, sizeof encoding, NULL, &root) == -EINVAL);
 	/* The library's own copy of the registered bytes, for the entry readers. */
 	size_t size = 0;
 	const rde_bej_dictionary *registered = rde_bej_dictionary_first(context);
