@@ -98,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(cli, Cases, testing::ValuesIn(case_names()),
 			 [](const auto &param) { return param.param; });
 
 // What no case folder can hold, with the example's dictionaries: a FIFO, a
-// full disk, 8 MiB of input and the default map path.
+// full disk, no standard input, 8 MiB of input and the default map path.
 TEST(Special, FilesAndSizes)
 {
 	std::string examples = tests_source_dir() + "/../examples/", fifo = make_temp_dir() + "/f";
@@ -115,6 +115,7 @@ TEST(Special, FilesAndSizes)
 	EXPECT_EQ(err("-s " + fifo + " encode-locator"), name + fifo + ": Invalid argument\n");
 	EXPECT_EQ(err("-l Status/Health encode-locator >/dev/full"),
 		  name + "failed to write out output\n");
+	EXPECT_EQ(err("-l Status/Health encode-locator <&-"), "") << "a dictionary opened as fd 0";
 	for (size_t size : {8388608, 8388608 + 4096})
 		EXPECT_EQ(err("-m /dev/null encode", std::string(size, ' ')),
 			  name + "input is too large\n")
