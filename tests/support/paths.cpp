@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 std::string tests_source_dir() { return TESTS_SOURCE_DIR; }
-std::string tests_binary_dir() { return TESTS_BINARY_DIR; }
 
 std::string redfish_dir()
 {
@@ -25,7 +24,7 @@ std::string redfish_dir()
 
 std::string make_temp_dir()
 {
-	std::string base = tests_binary_dir() + "/tmp";
+	std::string base = std::string(TESTS_BINARY_DIR) + "/tmp";
 	mkdir(base.c_str(), 0755);
 	std::string templ = base + "/t.XXXXXX";
 	if (!mkdtemp(templ.data()))

@@ -8,7 +8,6 @@
 #include <vector>
 
 std::string tests_source_dir();
-std::string tests_binary_dir();
 
 // The reference Redfish data folder (REDFISH_DIR in the environment wins);
 // empty when it is absent.

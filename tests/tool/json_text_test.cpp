@@ -100,11 +100,13 @@ bool same_text(rde_bej_value *tree, const std::string &what, std::string *writte
 	return true;
 }
 
-bytes compiled(const std::string &description)
+// The dictionary compiled from the description in a file; none without one.
+bytes compiled(const std::string &path)
 {
 	bytes dictionary;
 	std::string error;
-	dictc::compile(description, &dictionary, &error);
+	if (!path.empty())
+		dictc::compile(read_file(path), &dictionary, &error);
 	return dictionary;
 }
 
@@ -327,8 +329,7 @@ private:
 
 TEST_F(JsonText, RandomTrees)
 {
-	context c(compiled(read_file(data_dir() + "schema.json")),
-		  compiled(read_file(data_dir() + "annotation.json")));
+	context c(compiled(data_dir() + "schema.json"), compiled(data_dir() + "annotation.json"));
 	int compared = 0;
 	for (unsigned seed = 1; seed <= 1000; seed++) {
 		rde_bej_value *tree = c.decode(resource(random_encoding(seed).members(0)));
@@ -343,8 +344,7 @@ TEST_F(JsonText, RandomTrees)
 // numbers and long integers, and would lose or change a value alike twice.
 TEST_F(JsonText, ExactEncodingsComeBackFromTheirText)
 {
-	context c(compiled(read_file(data_dir() + "schema.json")),
-		  compiled(read_file(data_dir() + "annotation.json")));
+	context c(compiled(data_dir() + "schema.json"), compiled(data_dir() + "annotation.json"));
 	for (unsigned seed = 1; seed <= 300; seed++) {
 		bytes bej = resource(random_encoding(seed, true).members(0));
 		rde_bej_value *tree = c.decode(bej);
@@ -365,8 +365,7 @@ TEST_F(JsonText, DecoderVectors)
 		if (!entry.is_directory() || read_file(dir + "expected").rfind("0\n", 0) != 0)
 			continue;
 		auto [schema, annotation] = vector_descriptions(entry.path().string());
-		context c(compiled(read_file(schema)),
-			  annotation.empty() ? bytes{} : compiled(read_file(annotation)));
+		context c(compiled(schema), compiled(annotation));
 		rde_bej_value *tree = c.decode(parse_hex(read_file(dir + "input.hex")));
 		compared += same_text(tree, dir);
 		rde_bej_value_free(tree);
@@ -378,7 +377,7 @@ TEST_F(JsonText, DecoderVectors)
 // an escape if need be; a macro begun below the limit is written whole.
 TEST_F(JsonText, LongTextsAreCut)
 {
-	context c(compiled(read_file(vectors_dir() + "schema.json")), {});
+	context c(compiled(vectors_dir() + "schema.json"), {});
 	std::string macros, slashes = "x" + std::string(4500000, '/');
 	for (int i = 0; i < 400000; i++)
 		macros += "%L6";
@@ -427,8 +426,8 @@ TEST_F(JsonText, Mockups)
 // array item) among a set's members, have no key in JSON.
 TEST_F(JsonText, KeylessMembersAreRefused)
 {
-	context c(compiled(read_file(vectors_dir() + "schema.json")),
-		  compiled(read_file(vectors_dir() + "annotation.json")));
+	context c(compiled(vectors_dir() + "schema.json"),
+		  compiled(vectors_dir() + "annotation.json"));
 	rde_bej_value *root = c.decode(
 		parse_hex(read_file(vectors_dir() + "annotations/input.hex")));
 	rde_bej_value *annotation = root->children_first->next, *count = annotation->next;
