@@ -5,10 +5,20 @@
 
 #include <librde/rde_bej.h>
 
+#include <cmath>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
+
+// The n-th of the NUL-separated texts of list, n below their count.
+inline const char *nth_text(const char *list, unsigned n)
+{
+	while (n--)
+		list += std::strlen(list) + 1;
+	return list;
+}
 
 // A fatal check that stays in release builds: an internal invariant that no
 // input can break.  It names the condition, the function and the source.
@@ -37,8 +47,21 @@ inline double to_double(int64_t x)
 	       static_cast<double>(static_cast<uint32_t>(x));
 }
 
+// A whole double in [0, 2^64) as an integer, from its two 32-bit halves,
+// with no 64-bit conversion routine either.
+inline uint64_t whole_to_uint64(double whole)
+{
+	double high = std::floor(whole / 4294967296.0);
+	return static_cast<uint64_t>(static_cast<uint32_t>(high)) << 32 |
+	       static_cast<uint32_t>(whole - high * 4294967296.0);
+}
+
 inline constexpr size_t DICTIONARY_HEADER_SIZE = 12;
 inline constexpr size_t DICTIONARY_ENTRY_SIZE = 10;
+
+// The index of the entry that starts at offset, when it is one of the
+// first count entries of the table; else -1.
+int32_t entry_at_offset(uint16_t offset, uint32_t count);
 
 // A BEJ encoding starts with a version word, two flag bytes and the schema
 // class; the encoder writes version 1.0, the readers also take 1.1.

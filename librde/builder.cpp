@@ -248,7 +248,7 @@ bool convert_real(double v, uint32_t precision, rde_bej_real *real)
 	if (!std::isfinite(v))
 		return false;
 	int exponent = 0;  // down to about -324
-	if (v < 0 && std::log10(std::fabs(v)) < 0) {
+	if (v < 0 && std::fabs(v) < 1) {
 		exponent = static_cast<int>(std::floor(std::log10(std::fabs(v))));
 		// Scaled in two steps when 10^-e alone would not be finite (the
 		// smallest subnormal numbers).
@@ -266,9 +266,11 @@ bool convert_real(double v, uint32_t precision, rde_bej_real *real)
 	}
 	if (!(std::fabs(v) < TWO_POW_63))
 		return false;
-	int64_t whole = static_cast<int64_t>(std::trunc(v));
 	double a = std::fabs(v);
-	double f0 = a - std::trunc(a);
+	double whole_part = std::floor(a);
+	uint64_t magnitude = whole_to_uint64(whole_part);
+	int64_t whole = v < 0 ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+	double f0 = a - whole_part;
 
 	uint64_t fraction = 0;
 	uint64_t leading_zero_count = 0;
@@ -290,7 +292,7 @@ bool convert_real(double v, uint32_t precision, rde_bej_real *real)
 		} else if (!(x < TWO_POW_64)) {
 			return false;
 		} else {
-			fraction = static_cast<uint64_t>(x);
+			fraction = whole_to_uint64(x);
 			if (fraction)
 				leading_zero_count = precision - decimal_digits(fraction);
 		}

@@ -152,25 +152,31 @@ enum class real_problem {
 // nine bytes carry an unsigned number whose top bit needs the extra zero.
 integer_problem read_bej_integer(const_cursor &c, size_t count, int64_t *value, bool *negative);
 
-// For each real_problem: the decoder's message and the tuple reader's reason.
-struct real_problem_text {
-	const char *message;
-	const char *reason;
-};
-inline constexpr real_problem_text real_problem_texts[] = {
-	{"", ""},
-	{"Failed to decode whole length", "malformed length of the real's whole part"},
-	{"Invalid length of whole", "real's whole part runs past the value"},
-	{"Failed to decode whole", "malformed whole part of a real"},
-	{"Failed to decode leading zero count", "malformed leading zero count of a real"},
-	{"Failed to decode fraction", "malformed fraction of a real"},
-	{"Failed to decode length of exponent", "malformed length of the real's exponent"},
-	{"Invalid length of exponent", "real's exponent runs past the value"},
-	{"Failed to decode exponent", "malformed exponent of a real"},
-};
-inline const real_problem_text &text_of(real_problem problem)
+// For each real_problem but none: the decoder's message and the tuple
+// reader's reason.
+inline const char *real_problem_message(real_problem problem)
 {
-	return real_problem_texts[static_cast<int>(problem)];
+	return nth_text("Failed to decode whole length\0"
+			"Invalid length of whole\0"
+			"Failed to decode whole\0"
+			"Failed to decode leading zero count\0"
+			"Failed to decode fraction\0"
+			"Failed to decode length of exponent\0"
+			"Invalid length of exponent\0"
+			"Failed to decode exponent",
+			static_cast<unsigned>(problem) - 1);
+}
+inline const char *real_problem_reason(real_problem problem)
+{
+	return nth_text("malformed length of the real's whole part\0"
+			"real's whole part runs past the value\0"
+			"malformed whole part of a real\0"
+			"malformed leading zero count of a real\0"
+			"malformed fraction of a real\0"
+			"malformed length of the real's exponent\0"
+			"real's exponent runs past the value\0"
+			"malformed exponent of a real",
+			static_cast<unsigned>(problem) - 1);
 }
 
 // Reads a bejReal from c: length of whole, whole, leading zero count,
@@ -190,23 +196,31 @@ struct tuple_head {
 // message for an outer tuple or for the inner tuple of a property
 // annotation, the tuple reader names it as a reason.
 enum class head_problem { none, sequence, format, length, inner_selector, inner_length };
-inline constexpr struct head_problem_text {
-	const char *message, *inner_message, *reason;
-} head_problem_texts[] = {
-	{"", "", ""},
-	{"Failed to decode sequence number",
-	 "Failed to decode inner sequence number of a property annotation",
-	 "malformed sequence number"},
-	{"Invalid encoding length", "Invalid size of the property annotation",
-	 "missing format byte"},
-	{"Failed to decode value's length",
-	 "Failed to decode inner length of a property annotation", "malformed length"},
-	{"", "Found property annotation not using the annotation dictionary",
-	 "annotation's inner tuple not in the annotation dictionary"},
-	{"", "Inner property's length doesn't match outer's length",
-	 "annotation's inner length differs from its outer length"},
-};
-inline const head_problem_text &text_of(head_problem p) { return head_problem_texts[int(p)]; }
+
+// For each head_problem but none: the decoder's message for an outer tuple
+// (none for the two inner checks), for the inner tuple, and the tuple
+// reader's reason.
+inline const char *head_problem_message(head_problem problem, bool inner)
+{
+	return nth_text(inner ? "Failed to decode inner sequence number of a property annotation\0"
+				"Invalid size of the property annotation\0"
+				"Failed to decode inner length of a property annotation\0"
+				"Found property annotation not using the annotation dictionary\0"
+				"Inner property's length doesn't match outer's length"
+			      : "Failed to decode sequence number\0"
+				"Invalid encoding length\0"
+				"Failed to decode value's length",
+			static_cast<unsigned>(problem) - 1);
+}
+inline const char *head_problem_reason(head_problem problem)
+{
+	return nth_text("malformed sequence number\0"
+			"missing format byte\0"
+			"malformed length\0"
+			"annotation's inner tuple not in the annotation dictionary\0"
+			"annotation's inner length differs from its outer length",
+			static_cast<unsigned>(problem) - 1);
+}
 
 // Reads a tuple's head from c.  The inner tuple of a property annotation
 // (inner) must select the annotation dictionary and its length must be all

@@ -100,7 +100,7 @@ int decode_real(rde_bej_arena *arena, rde_bej_value *value, const_cursor &c)
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unsupported integer size: 0");
 	else if (integer == integer_problem::too_long)
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Only %zu byte integers are supported", size_t{8});
-	rde_bej_log(RDE_BEJ_LOG_ERROR, "%s", text_of(problem).message);
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "%s", real_problem_message(problem));
 	return -EINVAL;
 }
 
@@ -132,8 +132,7 @@ int read_head(const_cursor &c, bool inner, tuple_head *head)
 	head_problem problem = read_tuple_head(c, inner, head);
 	if (problem == head_problem::none)
 		return 0;
-	const head_problem_text &text = text_of(problem);
-	rde_bej_log(RDE_BEJ_LOG_ERROR, "%s", inner ? text.inner_message : text.message);
+	rde_bej_log(RDE_BEJ_LOG_ERROR, "%s", head_problem_message(problem, inner));
 	return -EINVAL;
 }
 

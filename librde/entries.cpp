@@ -38,17 +38,24 @@ const char *entry_name(const_cursor bytes, const rde_bej_dictionary_entry &entry
 // entries of the table, else -1.
 int32_t first_child(const rde_bej_dictionary_entry &entry, uint16_t entry_count)
 {
-	size_t offset = entry.child_pointer_offset;
-	if (entry.child_count == 0 || offset < DICTIONARY_HEADER_SIZE ||
-	    (offset - DICTIONARY_HEADER_SIZE) % DICTIONARY_ENTRY_SIZE != 0)
-		return -1;
-	size_t first = (offset - DICTIONARY_HEADER_SIZE) / DICTIONARY_ENTRY_SIZE;
-	if (first + entry.child_count > entry_count)
-		return -1;
-	return static_cast<int32_t>(first);
+	int32_t first = entry.child_count ? entry_at_offset(entry.child_pointer_offset, entry_count)
+					  : -1;
+	return first < 0 || first + entry.child_count > entry_count ? -1 : first;
 }
 
 }  // namespace
+
+int32_t entry_at_offset(uint16_t offset, uint32_t count)
+{
+	static_assert(DICTIONARY_ENTRY_SIZE == 10);
+	if (offset < DICTIONARY_HEADER_SIZE)
+		return -1;
+	uint32_t past_header = offset - DICTIONARY_HEADER_SIZE;
+	uint32_t index = past_header * 52429u >> 19;  // past_header / 10 below 2^16
+	if (index * DICTIONARY_ENTRY_SIZE != past_header || index >= count)
+		return -1;
+	return static_cast<int32_t>(index);
+}
 
 int read_failure(rde_bej_read_error *error, size_t offset, const char *reason)
 {

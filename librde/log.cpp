@@ -1,7 +1,6 @@
 // The library's levelled logger, data type names and fatal assertion.
 #include "bej_internal.h"
 
-#include <array>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -10,9 +9,8 @@
 
 namespace {
 
-constexpr std::array<const char *, 7> level_names = {
-	"all", "trace", "debug", "info", "warning", "error", "quiet",
-};
+// The names of the levels, from RDE_BEJ_LOG_ALL to RDE_BEJ_LOG_QUIET.
+constexpr char level_names[] = "all\0trace\0debug\0info\0warning\0error\0quiet";
 
 // Where the process-wide logger's messages go: standard error unless the
 // program installed a handler.  Its threshold is log_threshold_level.
@@ -61,8 +59,8 @@ extern "C" void rde_bej_init(void)
 	const char *env = std::getenv("LIBRDE_LOG_LEVEL");
 	if (!env)
 		return;
-	for (unsigned level = 0; level < level_names.size(); level++) {
-		if (std::strcmp(env, level_names[level]) == 0) {
+	for (unsigned level = 0; level <= RDE_BEJ_LOG_QUIET; level++) {
+		if (std::strcmp(env, nth_text(level_names, level)) == 0) {
 			threshold = level;
 			return;
 		}
@@ -81,7 +79,7 @@ void rde_bej_vlog(unsigned level, const char *format, va_list args)
 		hand_over(level, format, args);
 		return;
 	}
-	std::fprintf(stderr, "librde[%s]: ", level_names[level]);
+	std::fprintf(stderr, "librde[%s]: ", nth_text(level_names, level));
 	std::vfprintf(stderr, format, args);
 	std::fputc('\n', stderr);
 	std::fflush(stderr);
@@ -97,25 +95,12 @@ extern "C" void rde_bej_log(unsigned level, const char *format, ...)
 
 extern "C" const char *rde_bej_data_type_name(unsigned type)
 {
-	static constexpr std::array<const char *, 16> names = {
-		"set",
-		"array",
-		"null",
-		"integer",
-		"enum",
-		"string",
-		"real",
-		"boolean",
-		"bytestring",
-		"choice",
-		"property_annotation",
-		"unknown",
-		"unknown",
-		"unknown",
-		"resource_link",
-		"resource_link_expansion",
-	};
-	return type < names.size() ? names[type] : "unknown";
+	return type <= RDE_BEJ_DATA_TYPE_RESOURCE_LINK_EXPANSION
+		       ? nth_text("set\0array\0null\0integer\0enum\0string\0real\0boolean\0"
+				  "bytestring\0choice\0property_annotation\0unknown\0unknown\0"
+				  "unknown\0resource_link\0resource_link_expansion",
+				  type)
+		       : "unknown";
 }
 
 void rde_bej_assert_fail(const char *condition, const char *function)

@@ -190,12 +190,10 @@ int init_node(const tree_walk &w, const rde_bej_dictionary_entry &entry, rde_bej
 bool entry_at(const rde_bej_dictionary *dictionary, uint16_t offset,
 	      rde_bej_dictionary_entry *entry)
 {
-	if (offset < DICTIONARY_HEADER_SIZE ||
-	    (offset - DICTIONARY_HEADER_SIZE) % DICTIONARY_ENTRY_SIZE != 0 ||
-	    offset - DICTIONARY_HEADER_SIZE >
-		    DICTIONARY_ENTRY_SIZE * (dictionary->entry_count - 1u))
+	int32_t index = entry_at_offset(offset, dictionary->entry_count);
+	if (index < 0)
 		return false;
-	*entry = read_entry(dictionary, (offset - DICTIONARY_HEADER_SIZE) / DICTIONARY_ENTRY_SIZE);
+	*entry = read_entry(dictionary, static_cast<size_t>(index));
 	return true;
 }
 
@@ -316,10 +314,11 @@ const char *check_table(rde_bej_dictionary *dictionary)
 	rde_bej_dictionary_header header;
 	if (rde_bej_read_dictionary_header(dictionary->data, dictionary->size, &header, nullptr))
 		return "Invalid length of the dictionary";
-	size_t inside = (dictionary->size - DICTIONARY_HEADER_SIZE) / DICTIONARY_ENTRY_SIZE;
-	dictionary->entry_count = inside < header.entry_count ? static_cast<uint16_t>(inside)
-							      : header.entry_count;
-	if (dictionary->entry_count < header.entry_count)
+	uint16_t inside = header.entry_count;
+	while (DICTIONARY_HEADER_SIZE + DICTIONARY_ENTRY_SIZE * inside > dictionary->size)
+		inside--;
+	dictionary->entry_count = inside;
+	if (inside < header.entry_count)
 		return "Invalid length of the dictionary";
 	return header.entry_count == 0 ? "The dictionary has no entries" : nullptr;
 }

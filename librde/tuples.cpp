@@ -78,7 +78,7 @@ int read_value(const walk &w, const_cursor &value, const const_cursor &format_at
 		real_problem problem = read_bej_real(value, &data.real, &integer);
 		return problem == real_problem::none
 			       ? 0
-			       : read_failure(w, value, text_of(problem).reason);
+			       : read_failure(w, value, real_problem_reason(problem));
 	}
 	case RDE_BEJ_DATA_TYPE_BOOLEAN:
 		if (value.remaining() != 1)
@@ -113,13 +113,13 @@ int read_head(const walk &w, const_cursor &c, bool inner, rde_bej_tuple *t, cons
 	if (problem == head_problem::sequence && c.remaining() == 0)
 		return read_failure(w, c, "missing tuple");
 	if (problem == head_problem::inner_selector)
-		return read_failure(w, head.format_at, text_of(problem).reason);
+		return read_failure(w, head.format_at, head_problem_reason(problem));
 	if (problem != head_problem::none && problem != head_problem::inner_length)
-		return read_failure(w, c, text_of(problem).reason);
+		return read_failure(w, c, head_problem_reason(problem));
 	const_cursor length_at = head.format_at;
 	length_at.advance(1);
 	if (problem == head_problem::inner_length)
-		return read_failure(w, length_at, text_of(problem).reason);
+		return read_failure(w, length_at, head_problem_reason(problem));
 	if (head.length > c.remaining())
 		return read_failure(w, length_at,
 				    "length runs past the end of the enclosing value");
