@@ -192,13 +192,6 @@ struct rde_bej_builder {
 		const char *name;
 		const rde_bej_property *property;
 	} resolved;
-	// The property found after a given member in a given set, tried first
-	// the next time (see predict_member in builder.cpp).
-	struct prediction {
-		const rde_bej_property *scope;
-		const rde_bej_property *previous;
-		const rde_bej_property *next;
-	} predictions[64];
 };
 
 struct rde_bej_locator_resolved {

@@ -74,50 +74,14 @@ bool name_equals(const rde_bej_property *property, const char *name)
 	return k == property->name_length && name[k] == '\0';
 }
 
-static_assert(std::size(rde_bej_builder{}.predictions) == 64, "prediction_slot hashes to 6 bits");
-
-// The prediction slot for the member that follows the last one of scope.
-rde_bej_builder::prediction &prediction_slot(rde_bej_builder *builder, const rde_bej_value *scope)
+// The property a name selects in scope, and the property it annotates when
+// asked for.
+const rde_bej_property *find_named(const rde_bej_builder *builder, const rde_bej_value *scope,
+				   const char *name, const rde_bej_property **annotated)
 {
-	const rde_bej_property *previous = scope->children_last ? scope->children_last->property
-								: nullptr;
-	uint64_t key = reinterpret_cast<uintptr_t>(scope->property) ^
-		       (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(previous)) << 7);
-	auto &slot = builder->predictions[(key * 0x9E3779B97F4A7C15u) >> 58];
-	if (slot.scope != scope->property || slot.previous != previous)
-		slot = {scope->property, previous, nullptr};
-	return slot;
-}
-
-// The property the name selects in scope when it is the one predicted
-// there (a property a full lookup in this set found, still in the
-// annotation dictionary when it is an annotation), else nullptr.
-const rde_bej_property *predict_member(const rde_bej_builder *builder,
-				       const rde_bej_builder::prediction &slot, const char *name)
-{
-	const rde_bej_property *p = slot.next;
-	if (!p || (p->name[0] == '@' && p->dictionary != builder->context->annotation_dictionary))
+	if (name && !scope_takes_names(scope, name))
 		return nullptr;
-	return name_equals(p, name) ? p : nullptr;
-}
-
-// The property the name selects in scope, the predicted one first, and
-// the property it annotates when asked for; it becomes the prediction.
-[[gnu::always_inline]] inline const rde_bej_property *find_named(rde_bej_builder *builder,
-								 const rde_bej_value *scope,
-								 const char *name,
-								 const rde_bej_property **annotated)
-{
-	auto &slot = prediction_slot(builder, scope);
-	if (const rde_bej_property *p = predict_member(builder, slot, name)) {
-		if (annotated)
-			*annotated = nullptr;
-		return p;
-	}
-	if (!scope_takes_names(scope, name))
-		return nullptr;
-	slot.next = find_property_by_name(builder->context, name, scope, annotated);
-	return slot.next;
+	return find_property_by_name(builder->context, name, scope, annotated);
 }
 
 // The property a name selects in scope, with the property it annotates; a
@@ -131,8 +95,7 @@ const rde_bej_property *resolve(rde_bej_builder *builder, const rde_bej_value *s
 		*annotated = nullptr;
 		return last.property;
 	}
-	return name ? find_named(builder, scope, name, annotated)
-		    : find_property_by_name(builder->context, name, scope, annotated);
+	return find_named(builder, scope, name, annotated);
 }
 
 int get_bej_value(rde_bej_builder *builder, const char *name, uint32_t type, rde_bej_value **result)
@@ -375,9 +338,7 @@ extern "C" int rde_bej_get_property_type(rde_bej_builder *builder, const char *n
 	if (!builder || !type)
 		return -EINVAL;
 	const rde_bej_value *scope = builder->current;
-	const rde_bej_property *property = name ? find_named(builder, scope, name, nullptr)
-						: find_property_by_name(builder->context, name,
-									scope, nullptr);
+	const rde_bej_property *property = find_named(builder, scope, name, nullptr);
 	if (!property) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Unable to find a property named '%s' in '%s'",
 			    shown_name(name), shown_name(scope->property->name));
