@@ -362,7 +362,6 @@ void build_abbreviation_index(abbreviation_index &index, const url_table &table)
 	memset(index.nodes, 0, sizeof index.nodes);
 	memset(index.edges, 0, sizeof index.edges);
 	memset(index.stops, 0, sizeof index.stops);
-	index.stops[0] = true;
 	index.node_count = 1;
 	trie_insert(index, "\"", 1, QUOTE_RANK);
 	trie_insert(index, CHASSIS_URL, CHASSIS_URL_LENGTH, CHASSIS_RANK);
