@@ -27,10 +27,8 @@ struct rde_bej_arena {
 namespace {
 
 constexpr size_t ARENA_ALIGN = alignof(std::max_align_t);
-constexpr size_t ARENA_MAX_BLOCK = size_t{1} << 20;
-// Heap blocks stay small enough to fit the holes a released document
-// leaves, and below glibc's threshold for mapping a request of its own.
-constexpr size_t ARENA_MAX_HEAP_BLOCK = size_t{64} << 10;
+// Blocks double from 4 KiB up to this size.
+constexpr size_t ARENA_MAX_BLOCK = size_t{64} << 10;
 constexpr size_t ARENA_HEADER = (sizeof(rde_bej_arena::block) + ARENA_ALIGN - 1) &
 				~(ARENA_ALIGN - 1);
 
@@ -85,9 +83,7 @@ void *arena_alloc(rde_bej_arena *arena, size_t size, size_t align)
 		block->next = arena->blocks;
 		arena->blocks = block;
 	}
-	arena->next_size = std::min(arena->next_size * 2, arena->source == arena_blocks::heap
-								  ? ARENA_MAX_HEAP_BLOCK
-								  : ARENA_MAX_BLOCK);
+	arena->next_size = std::min(arena->next_size * 2, ARENA_MAX_BLOCK);
 	arena->position = data + size;
 	arena->left = block_size - size;
 	return data;
