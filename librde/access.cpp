@@ -8,6 +8,20 @@
 
 namespace {
 
+// A 64-bit integer as a double, from its two 32-bit halves: the sum of two
+// exact parts, rounded once as a direct conversion rounds, that needs no
+// 64-bit conversion routine on a 32-bit target.
+double to_double(uint64_t x)
+{
+	return static_cast<double>(static_cast<uint32_t>(x >> 32)) * 4294967296.0 +
+	       static_cast<double>(static_cast<uint32_t>(x));
+}
+double to_double(int64_t x)
+{
+	return static_cast<double>(static_cast<int32_t>(x >> 32)) * 4294967296.0 +
+	       static_cast<double>(static_cast<uint32_t>(x));
+}
+
 // Position of a child among its parent's children, counted from 0.  The
 // decoder asks about the child it has just appended, which is the last.
 unsigned long long position_of(const rde_bej_value *child)

@@ -5,7 +5,6 @@
 
 #include <librde/rde_bej.h>
 
-#include <cmath>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -32,29 +31,6 @@ void rde_bej_vlog(unsigned level, const char *format, va_list args);
 // formatting trace text, the encoder and the decoder at every tuple.
 extern unsigned log_threshold_level;
 inline bool tracing() { return log_threshold_level <= RDE_BEJ_LOG_TRACE; }
-
-// A 64-bit integer as a double, from its two 32-bit halves: the sum of two
-// exact parts, rounded once as a direct conversion rounds, that needs no
-// 64-bit conversion routine on a 32-bit target.
-inline double to_double(uint64_t x)
-{
-	return static_cast<double>(static_cast<uint32_t>(x >> 32)) * 4294967296.0 +
-	       static_cast<double>(static_cast<uint32_t>(x));
-}
-inline double to_double(int64_t x)
-{
-	return static_cast<double>(static_cast<int32_t>(x >> 32)) * 4294967296.0 +
-	       static_cast<double>(static_cast<uint32_t>(x));
-}
-
-// A whole double in [0, 2^64) as an integer, from its two 32-bit halves,
-// with no 64-bit conversion routine either.
-inline uint64_t whole_to_uint64(double whole)
-{
-	double high = std::floor(whole / 4294967296.0);
-	return static_cast<uint64_t>(static_cast<uint32_t>(high)) << 32 |
-	       static_cast<uint32_t>(whole - high * 4294967296.0);
-}
 
 inline constexpr size_t DICTIONARY_HEADER_SIZE = 12;
 inline constexpr size_t DICTIONARY_ENTRY_SIZE = 10;

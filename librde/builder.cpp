@@ -191,6 +191,15 @@ int scope_end(rde_bej_builder *builder, uint32_t type, const char *kind)
 	return 0;
 }
 
+// A whole double in [0, 2^64) as an integer, from its two 32-bit halves,
+// with no 64-bit conversion routine either.
+uint64_t whole_to_uint64(double whole)
+{
+	double high = std::floor(whole / 4294967296.0);
+	return static_cast<uint64_t>(static_cast<uint32_t>(high)) << 32 |
+	       static_cast<uint32_t>(whole - high * 4294967296.0);
+}
+
 constexpr double TWO_POW_63 = 9223372036854775808.0;
 constexpr double TWO_POW_64 = 18446744073709551616.0;
 
