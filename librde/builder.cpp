@@ -65,6 +65,13 @@ rde_bej_value *find_member(rde_bej_value *scope, const rde_bej_property *propert
 	return nullptr;
 }
 
+// The name a setter's message shows: the one given, or without one the
+// scope's own (the setter then fills the scope itself).
+const char *value_name(const char *name, const rde_bej_value *v)
+{
+	return shown_name(name ? name : v->property->name);
+}
+
 // Whether name is the property's whole name.
 bool name_equals(const rde_bej_property *property, const char *name)
 {
@@ -423,9 +430,8 @@ extern "C" int rde_bej_add_string(rde_bej_builder *builder, const char *name, co
 	v->deferred_binding = std::memchr(value, '%', size - 1) ? 1 : 0;
 	char *copy = static_cast<char *>(value_buffer_alloc(builder->arena, size));
 	if (!copy) {
-		// Without a name the value is the scope itself: show its name.
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value",
-			    shown_name(name ? name : v->property->name));
+			    value_name(name, v));
 		return builder_fail(builder, -ENOMEM);
 	}
 	std::memcpy(copy, value, size);
@@ -445,7 +451,7 @@ extern "C" int rde_bej_add_real(rde_bej_builder *builder, const char *name, uint
 	rde_bej_real real{};
 	if (!convert_real(value, precision, &real)) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Real value of property '%s' is out of range",
-			    shown_name(name ? name : v->property->name));
+			    value_name(name, v));
 		return builder_fail(builder, -EINVAL);
 	}
 	// The buffer of a real that this one replaces is used again.
@@ -454,7 +460,7 @@ extern "C" int rde_bej_add_real(rde_bej_builder *builder, const char *name, uint
 			builder->arena, sizeof(rde_bej_real), alignof(rde_bej_real)));
 	if (!v->payload.real_buffer) {
 		rde_bej_log(RDE_BEJ_LOG_ERROR, "Failed to copy property's '%s' value",
-			    shown_name(name ? name : v->property->name));
+			    value_name(name, v));
 		return builder_fail(builder, -ENOMEM);
 	}
 	*v->payload.real_buffer = real;
