@@ -51,7 +51,7 @@ struct abbreviation_index {
 		uint16_t mark_rank;
 	};
 
-	bool stops[256];  // the texts' first bytes, and NUL
+	bool stops[256];  // the texts' first bytes
 	node nodes[MAX_NODES];
 	edge edges[EDGE_SLOTS];
 	// The slot of the root's edge for each first byte (a free slot where
